@@ -1,0 +1,73 @@
+// orvane-cli: shared context of the commands.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/device/hid_cmd.h"
+#include "sim/virtual_device.h"
+
+namespace orvane::cli {
+
+enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+
+struct GlobalOptions {
+  bool virtualDevice = false;
+  std::string virtualImage;  // empty: the default image in the user's data directory
+  std::string traceFile;
+};
+
+class CliContext {
+ public:
+  explicit CliContext(GlobalOptions options) : m_options(std::move(options)) {}
+  ~CliContext();
+
+  const GlobalOptions& Options() const { return m_options; }
+
+  // Opens the device link (virtual or the first real device). On failure
+  // prints why to stderr and returns nullptr.
+  CHidCmd* OpenLink(IHidNotify* notify = nullptr);
+  // Closes the link and, for the virtual device, stores its memory image.
+  // Returns false (after printing why) when the image could not be stored.
+  bool Finish();
+
+  // The virtual device behind the link, when one is used.
+  sim::CVirtualDevice* VirtualDevice() { return m_device.get(); }
+
+ private:
+  GlobalOptions m_options;
+  std::shared_ptr<sim::CVirtualDevice> m_device;
+  std::string m_imagePath;
+  bool m_imageExisted = false;
+  std::unique_ptr<CHidCmd> m_link;
+};
+
+using Args = std::vector<std::string>;
+using CommandFn = int (*)(CliContext& ctx, const Args& args);
+
+struct Command {
+  const char* name;
+  const char* usage;    // arguments, shown after the name
+  const char* summary;  // one line
+  CommandFn run;
+};
+
+const std::vector<Command>& Commands();
+
+// Prints "orvane-cli: <message>" to stderr and returns kExitUsage.
+int UsageError(const std::string& message);
+// Prints "orvane-cli: <message>" to stderr and returns kExitFailure.
+int Failure(const std::string& message);
+
+// Parses a decimal or 0x-prefixed number; false when it is not one or does not fit.
+bool ParseNumber(const std::string& text, uint32_t& value);
+
+std::string DefaultVirtualImagePath();
+
+// Commands.
+int CmdProbe(CliContext& ctx, const Args& args);
+int CmdDump(CliContext& ctx, const Args& args);
+
+}  // namespace orvane::cli

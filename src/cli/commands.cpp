@@ -1,0 +1,13 @@
+#include "cli/cli.h"
+
+namespace orvane::cli {
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> table = {
+      {"probe", "", "print the device's boot version and capacity", CmdProbe},
+      {"dump", "AREA PAGE", "print one 256-byte page of area 0 or 1 as hex", CmdDump},
+  };
+  return table;
+}
+
+}  // namespace orvane::cli
