@@ -41,16 +41,17 @@ void CVirtualHidIO::WaitForFrame() {
   if (latency.count() <= 0) return;
   using namespace std::chrono;
   const auto now = steady_clock::now();
-  if (!m_clockStarted) {
+  const auto lat = duration_cast<nanoseconds>(latency);
+  // Report k of a burst completes no earlier than start + k * latency, so a
+  // late wake-up is made up by the next reports instead of piling up. A host
+  // that went quiet for a while starts a new burst rather than catching up.
+  if (!m_clockStarted || now - (m_clockStart + m_slot * lat) > kIdleFrames * lat) {
     m_clockStarted = true;
     m_clockStart = now;
     m_slot = 0;
   }
-  const int64_t lat = duration_cast<nanoseconds>(latency).count();
-  const int64_t elapsed = duration_cast<nanoseconds>(now - m_clockStart).count();
-  const int64_t dueSlot = (elapsed + lat - 1) / lat;  // first frame boundary not before now
-  m_slot = std::max(m_slot + 1, dueSlot);
-  std::this_thread::sleep_until(m_clockStart + nanoseconds(m_slot * lat));
+  ++m_slot;
+  std::this_thread::sleep_until(m_clockStart + m_slot * lat);
 }
 
 void CVirtualHidIO::WaitOutTimeout() {

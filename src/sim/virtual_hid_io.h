@@ -41,7 +41,9 @@ class CVirtualHidIO final : public CHidIO {
   OpenError m_lastOpenError = OpenError::None;
 
   // Wire clock: report k of a burst completes no earlier than start + k * latency,
-  // at frame boundaries, so sleep overshoot does not accumulate.
+  // so sleep overshoot does not accumulate. A gap of more than kIdleFrames
+  // frames starts a new burst.
+  static constexpr int kIdleFrames = 50;
   bool m_clockStarted = false;
   std::chrono::steady_clock::time_point m_clockStart;
   int64_t m_slot = 0;

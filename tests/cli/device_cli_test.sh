@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# orvane-cli probe/dump against the virtual device: output, exit codes, image
+# persistence and the trace file.
+set -u
+CLI="$1"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+fails=0
+check() {  # check NAME EXPECTED_RC ACTUAL_RC
+  if [ "$2" != "$3" ]; then echo "FAIL: $1 (exit $3, expected $2)"; fails=$((fails + 1)); fi
+}
+expect_in() {  # expect_in NAME PATTERN FILE
+  if ! grep -q -- "$2" "$3"; then echo "FAIL: $1: '$2' not in output:"; cat "$3"; fails=$((fails + 1)); fi
+}
+IMG="$WORK/dev.img"
+
+"$CLI" --virtual-device="$IMG" probe >"$WORK/out" 2>&1; check "probe" 0 $?
+expect_in "probe boot version" "^boot_version: 1011$" "$WORK/out"
+expect_in "probe capacity" "^capacity: 8388608$" "$WORK/out"
+[ -f "$IMG" ] || { echo "FAIL: image not created"; fails=$((fails + 1)); }
+
+"$CLI" --virtual-device="$IMG" --trace "$WORK/trace" dump 1 0x80 >"$WORK/out" 2>&1; check "dump" 0 $?
+expect_in "dump first line" "^0000: ff ff" "$WORK/out"
+[ "$(wc -l <"$WORK/out")" = 16 ] || { echo "FAIL: dump is not 16 lines"; fails=$((fails + 1)); }
+expect_in "trace command" " OUT 65 00f217" "$WORK/trace"
+expect_in "trace data" " IN 65 00ffff" "$WORK/trace"
+
+# Usage errors: exit 2.
+"$CLI" --virtual-device="$IMG" >/dev/null 2>&1; check "no command" 2 $?
+"$CLI" --virtual-device="$IMG" frobnicate >/dev/null 2>&1; check "unknown command" 2 $?
+"$CLI" --virtual-device="$IMG" dump 2 0 >/dev/null 2>&1; check "bad area" 2 $?
+"$CLI" --virtual-device="$IMG" dump 0 zz >/dev/null 2>&1; check "bad page" 2 $?
+"$CLI" --virtual-device="$IMG" probe extra >/dev/null 2>&1; check "extra argument" 2 $?
+"$CLI" --trace >/dev/null 2>&1; check "trace without file" 2 $?
+
+# Device failures: exit 1 with a message.
+"$CLI" --virtual-device="$IMG" dump 0 0x100000 >"$WORK/out" 2>&1; check "page past capacity" 1 $?
+expect_in "page past capacity message" "page read failed" "$WORK/out"
+echo "not an image" >"$WORK/bad.img"
+"$CLI" --virtual-device="$WORK/bad.img" probe >"$WORK/out" 2>&1; check "corrupt image" 1 $?
+expect_in "corrupt image message" "not a virtual device image" "$WORK/out"
+"$CLI" --virtual-device="$IMG" --trace "$WORK/no/such/dir/trace" probe >"$WORK/out" 2>&1; check "unwritable trace" 1 $?
+
+if [ $fails -ne 0 ]; then echo "$fails check(s) failed"; exit 1; fi
+echo "all device CLI checks passed"
