@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "core/device/byte_sum.h"
+#include "core/settings/device_settings.h"
 #include "core/update/scramble.h"
 #include "core/util/bytes.h"
 
@@ -364,8 +365,41 @@ std::unique_ptr<CVirtualDevice> CVirtualDevice::LoadImage(const std::string& pat
   return device;
 }
 
+namespace {
+
+// A generation-3 settings page as a radar unit leaves it after its first
+// correct connection: 12 sub-bands (X, Ku, K1..K4, Ka1..Ka5, laser), all on.
+DeviceSettings FactorySettings() {
+  using namespace settings_gen3;
+  DeviceSettings s;
+  s.SetWord(kModelWord, 0x204B3354);  // "T3K "
+  s.SetWord(kProgramVersion, 1206);
+  s.SetByte(kFlags, kFlagNumberOffered | kFlagShowNumber);
+  s.SetByte(kTimeZone, 8);
+  const uint8_t counts[kBandGroups] = {1, 1, 4, 5, 1};
+  for (size_t g = 0; g < kBandGroups; ++g) s.SetByte(kBandCount + g, counts[g]);
+  const uint16_t ranges[][2] = {{10480, 10720}, {13350, 13540}, {22700, 23660}, {23660, 24060},
+                                {24060, 24410}, {24410, 24900}, {33700, 34200}, {34200, 34600},
+                                {34600, 35450}, {35450, 35950}, {35950, 36300}, {0, 0}};
+  for (size_t i = 0; i < std::size(ranges); ++i) {
+    s.SetByte(kBandEnable + i, 1);
+    s.SetWord(kBandRange + i * 4, uint32_t(ranges[i][0]) | uint32_t(ranges[i][1]) << 16);
+  }
+  s.SetByte(kOptionLevel, 5);
+  s.SetByte(kBrightStart, 7);
+  s.SetByte(kBrightEnd, 18);
+  s.SetByte(kRadarLink, 1);
+  s.SetWord(kFormatNumber, 6);
+  s.SetWord(kMarker, kSettingsMarker);
+  s.UpdateChecksum(3);
+  return s;
+}
+
+}  // namespace
+
 std::unique_ptr<CVirtualDevice> MakeFactoryDevice(VirtualDeviceConfig config) {
   auto device = std::make_unique<CVirtualDevice>(config);
+  device->WritePageDirect(0, kSettingsPage, FactorySettings().Raw());
   return device;
 }
 
