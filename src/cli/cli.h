@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/device/hid_cmd.h"
+#include "core/session/device_session.h"
 #include "sim/virtual_device.h"
 
 namespace orvane::cli {
@@ -17,6 +18,7 @@ struct GlobalOptions {
   bool virtualDevice = false;
   std::string virtualImage;  // empty: the default image in the user's data directory
   std::string traceFile;
+  uint32_t virtualLatencyUs = 0;  // per report, to show real pacing with the virtual device
 };
 
 class CliContext {
@@ -26,9 +28,17 @@ class CliContext {
 
   const GlobalOptions& Options() const { return m_options; }
 
-  // Opens the device link (virtual or the first real device). On failure
-  // prints why to stderr and returns nullptr.
-  CHidCmd* OpenLink(IHidNotify* notify = nullptr);
+  // Opens the device (virtual or the first real device) in a session. On
+  // failure prints why to stderr and returns nullptr.
+  CDeviceSession* OpenSession();
+  // The session's link, opened.
+  CHidCmd* OpenLink() {
+    CDeviceSession* s = OpenSession();
+    return s ? &s->Link() : nullptr;
+  }
+  // Opens the session and runs the connect sequence; prints "   未连接硬件！"
+  // and returns nullptr when it fails.
+  CDeviceSession* Connect();
   // Closes the link and, for the virtual device, stores its memory image.
   // Returns false (after printing why) when the image could not be stored.
   bool Finish();
@@ -41,7 +51,7 @@ class CliContext {
   std::shared_ptr<sim::CVirtualDevice> m_device;
   std::string m_imagePath;
   bool m_imageExisted = false;
-  std::unique_ptr<CHidCmd> m_link;
+  std::unique_ptr<CDeviceSession> m_session;
 };
 
 using Args = std::vector<std::string>;
@@ -69,5 +79,7 @@ std::string DefaultVirtualImagePath();
 // Commands.
 int CmdProbe(CliContext& ctx, const Args& args);
 int CmdDump(CliContext& ctx, const Args& args);
+int CmdInfo(CliContext& ctx, const Args& args);
+int CmdUpdate(CliContext& ctx, const Args& args);
 
 }  // namespace orvane::cli

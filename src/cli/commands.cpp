@@ -6,6 +6,8 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> table = {
       {"probe", "", "print the device's boot version and capacity", CmdProbe},
       {"dump", "AREA PAGE", "print one 256-byte page of area 0 or 1 as hex", CmdDump},
+      {"info", "[--json]", "connect and print the device's records and versions", CmdInfo},
+      {"update", "FILE [--yes]", "write an update file into the device", CmdUpdate},
   };
   return table;
 }

@@ -59,11 +59,21 @@ bool ParseNumber(const std::string& text, uint32_t& value) {
 }
 
 CliContext::~CliContext() {
-  if (m_link) m_link->Close();
+  if (m_session) m_session->Link().Close();
 }
 
-CHidCmd* CliContext::OpenLink(IHidNotify* notify) {
-  if (m_link) return m_link.get();
+CDeviceSession* CliContext::Connect() {
+  CDeviceSession* session = OpenSession();
+  if (!session) return nullptr;
+  if (!session->RunConnectSequence()) {
+    Failure(kNotConnected);
+    return nullptr;
+  }
+  return session;
+}
+
+CDeviceSession* CliContext::OpenSession() {
+  if (m_session) return m_session.get();
   std::unique_ptr<CHidIO> io;
   if (m_options.virtualDevice) {
     m_imagePath = m_options.virtualImage.empty() ? DefaultVirtualImagePath() : m_options.virtualImage;
@@ -80,6 +90,7 @@ CHidCmd* CliContext::OpenLink(IHidNotify* notify) {
     } else {
       m_device = sim::MakeFactoryDevice();
     }
+    if (m_options.virtualLatencyUs) m_device->SetLatency(std::chrono::microseconds(m_options.virtualLatencyUs));
     io = std::make_unique<sim::CVirtualHidIO>(m_device);
   } else {
     io = MakeHidApiIO();
@@ -93,9 +104,9 @@ CHidCmd* CliContext::OpenLink(IHidNotify* notify) {
     }
     io = std::move(traced);
   }
-  auto link = std::make_unique<CHidCmd>(std::move(io));
-  if (!link->Open(notify)) {
-    if (link->LastOpenError() == OpenError::PermissionDenied)
+  auto session = std::make_unique<CDeviceSession>(std::move(io));
+  if (!session->Open()) {
+    if (session->Link().LastOpenError() == OpenError::PermissionDenied)
       Failure(std::string(kNotConnected) +
               " (the device is present but this user may not open it: install res/70-orvane.rules "
               "into /etc/udev/rules.d, then run 'udevadm control --reload' and replug the device)");
@@ -103,12 +114,12 @@ CHidCmd* CliContext::OpenLink(IHidNotify* notify) {
       Failure(kNotConnected);
     return nullptr;
   }
-  m_link = std::move(link);
-  return m_link.get();
+  m_session = std::move(session);
+  return m_session.get();
 }
 
 bool CliContext::Finish() {
-  if (m_link) m_link->Close();
+  if (m_session) m_session->Link().Close();
   if (!m_device) return true;
   if (m_imageExisted && !m_device->Dirty()) return true;
   std::error_code ec;

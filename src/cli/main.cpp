@@ -14,6 +14,7 @@ void PrintHelp() {
                "                            (default: "
             << DefaultVirtualImagePath()
             << ")\n"
+               "  --virtual-latency=US      pace the virtual device at US microseconds per report\n"
                "  --trace FILE              record every report exchanged with the device\n\n"
                "commands:\n";
   for (const Command& c : Commands()) {
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
       options.virtualDevice = true;
       options.virtualImage = arg.substr(std::strlen("--virtual-device="));
       if (options.virtualImage.empty()) return UsageError("--virtual-device= needs an image path");
+    } else if (arg.rfind("--virtual-latency=", 0) == 0) {
+      if (!ParseNumber(arg.substr(std::strlen("--virtual-latency=")), options.virtualLatencyUs))
+        return UsageError("--virtual-latency= needs a number of microseconds");
     } else if (arg == "--trace") {
       if (i + 1 >= argc) return UsageError("--trace needs a file name");
       options.traceFile = argv[++i];

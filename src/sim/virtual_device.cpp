@@ -7,7 +7,9 @@
 #include <filesystem>
 
 #include "core/device/byte_sum.h"
+#include "core/brands.h"
 #include "core/settings/device_settings.h"
+#include "core/update/info_page.h"
 #include "core/update/scramble.h"
 #include "core/util/bytes.h"
 
@@ -400,6 +402,40 @@ DeviceSettings FactorySettings() {
 std::unique_ptr<CVirtualDevice> MakeFactoryDevice(VirtualDeviceConfig config) {
   auto device = std::make_unique<CVirtualDevice>(config);
   device->WritePageDirect(0, kSettingsPage, FactorySettings().Raw());
+  const uint32_t capacity = device->Config().capacity;
+  if (capacity < kFactoryTableEnd) return device;  // too small for a table: fixed layout, erased
+
+  // An area table as a device leaves the factory with, its brand page, and a
+  // dated data region.
+  InfoPage info;
+  info.SetModelWord(0x204B3354);
+  info.SetProgramVersion(1206);
+  info.SetSettingsFormat(6);
+  info.SetCreatedFlag(1);
+  info.SetCapacity(capacity);
+  info.SetReservedStart(0x19000);
+  info.SetReservedLength(0x2000);
+  info.SetArea3Start(0x1B000);
+  info.SetArea3Length(0x100000);
+  info.SetArea2Start(0x11B000);
+  info.SetArea2Length(0x40000);
+  info.SetArea4Start(0x15B000);
+  info.SetArea4Length(0x200000);
+  info.SetArea5Start(kFactoryTableEnd);
+  info.SetEnd(kFactoryTableEnd);
+  info.SetMagic(kMarkerWord);
+  info.Seal();
+  device->WritePageDirect(0, kInfoPage, info.bytes());
+
+  std::array<uint8_t, kPageSize> brand{};
+  const std::string_view text = brands::IsUnbrandedBuild() ? brands::kBrand1 : brands::kBuildBrand;
+  std::copy(text.begin(), text.end(), brand.begin());
+  device->WritePageDirect(0, kBrandPage, brand);
+
+  std::array<uint8_t, kPageSize> dated;
+  dated.fill(0xFF);
+  StoreLE32<0>(dated, kFactoryDateStamp);
+  device->WritePageDirect(1, info.Area4Start() / kPageSize, dated);
   return device;
 }
 

@@ -136,7 +136,11 @@ class CVirtualDevice {
   mutable std::mutex m_mutex;
 };
 
-// Factory contents of a new virtual device.
+// Factory contents of a new virtual device: a generation-3 settings page and,
+// when the capacity allows, an area table whose section-4 area starts with
+// the date stamp kFactoryDateStamp (2025-06-01), and the brand page.
+inline constexpr uint32_t kFactoryTableEnd = 0x35B000;
+inline constexpr uint32_t kFactoryDateStamp = 1748736000;
 std::unique_ptr<CVirtualDevice> MakeFactoryDevice(VirtualDeviceConfig config = {});
 
 }  // namespace orvane::sim
