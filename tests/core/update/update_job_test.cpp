@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include "core/brands.h"
+#include "core/update/info_page.h"
+#include "job_rig.h"
+
+namespace orvane {
+namespace {
+
+using test::ExpectedImage;
+using test::JobRig;
+using test::Round4k;
+
+std::vector<uint8_t> Brand() { return {brands::kBuildBrand.begin(), brands::kBuildBrand.end()}; }
+
+sim::SampleSizes SmallSizes() {
+  sim::SampleSizes s;
+  s.section0 = 1000;
+  s.block = 700;
+  s.otherBlock = 300;
+  s.reserved = 0x2000;
+  s.section2 = 5000;
+  s.section3 = 8192;
+  s.section4 = 3000;
+  s.section5 = 257;
+  return s;
+}
+
+// The area table a fresh layout gives for `spec`.
+InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, uint32_t reserved) {
+  InfoPage p = before;
+  p.SetReservedStart(0x19000);
+  p.SetReservedLength(reserved);
+  uint32_t at = 0x19000 + reserved;
+  const std::pair<int, std::pair<void (InfoPage::*)(uint32_t), void (InfoPage::*)(uint32_t)>> order[] = {
+      {3, {&InfoPage::SetArea3Start, &InfoPage::SetArea3Length}},
+      {2, {&InfoPage::SetArea2Start, &InfoPage::SetArea2Length}},
+      {4, {&InfoPage::SetArea4Start, &InfoPage::SetArea4Length}},
+      {5, {&InfoPage::SetArea5Start, &InfoPage::SetArea5Length}}};
+  for (const auto& [section, setters] : order) {
+    const uint32_t len = Round4k(spec.sections[section].size());
+    (p.*setters.first)(at);
+    (p.*setters.second)(len);
+    at += len;
+  }
+  p.SetEnd(at);
+  p.Seal();
+  return p;
+}
+
+TEST(UpdateJob, RelaysTheFactoryTableAndLeavesTheExactImage) {
+  JobRig rig(test::FactoryDevice());
+  ASSERT_TRUE(rig.Connect());
+  const UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
+  rig.WriteFile(spec);
+  const InfoPage table = FreshTable(InfoPage(rig.session.m_InfoPage), spec, SmallSizes().reserved);
+
+  ExpectedImage expected(*rig.device);
+  expected.Put(0, kInfoPage * 256, {table.bytes().begin(), table.bytes().end()});
+  expected.Put(0, 0, spec.sections[0]);
+  expected.PutDeviceBlock(spec.blocks[1].data);  // the T3K block
+  expected.Erase(0, 0x19, 2);                     // the reserved area
+  expected.PutSections(spec, table.Area2Start(), table.Area3Start(), table.Area4Start(), table.Area5Start());
+
+  const JobResult r = rig.Run();
+  EXPECT_EQ(r.outcome, JobOutcome::Success);
+  EXPECT_EQ(r.verdict, kVerdictSuccess);
+  EXPECT_TRUE(rig.observer.asked.empty());
+  EXPECT_TRUE(expected.Matches(*rig.device));
+  EXPECT_EQ(rig.device->GetStats().finishes, 1u);
+  // Progress counted every byte of the counted phases, then completed.
+  EXPECT_EQ(rig.session.m_progress.m_nBytesDone.load(), rig.session.m_progress.m_nBytesTotal.load());
+  EXPECT_EQ(rig.session.m_progress.m_nUpdatePhase.load(), kPhaseIdle);
+
+  ASSERT_TRUE(rig.Connect());
+  EXPECT_EQ(rig.session.m_nDeviceVersion, 20261120);
+}
+
+TEST(UpdateJob, CreatesATableOnADeviceWithoutOne) {
+  JobRig rig(test::TablelessDevice());
+  ASSERT_TRUE(rig.Connect());
+  ASSERT_FALSE(rig.session.m_bInfoValid);
+  const UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
+  rig.WriteFile(spec);
+  // Bytes outside the checksum keep what the erased page had.
+  InfoPage created(rig.session.m_InfoPage);
+  created.ClearBody();
+  created.SetMagic(kMarkerWord);
+  created.SetCreatedFlag(1);
+  created.SetCapacity(0x800000);
+  created = FreshTable(created, spec, SmallSizes().reserved);
+
+  ExpectedImage expected(*rig.device);
+  expected.Put(0, kBrandPage * 256, std::vector<uint8_t>(rig.session.m_szBrand.begin(), rig.session.m_szBrand.end()));
+  expected.Put(0, kInfoPage * 256, {created.bytes().begin(), created.bytes().end()});
+  expected.Put(0, 0, spec.sections[0]);
+  expected.PutDeviceBlock(spec.blocks[1].data);
+  expected.Erase(0, 0x19, 2);
+  expected.PutSections(spec, created.Area2Start(), created.Area3Start(), created.Area4Start(),
+                       created.Area5Start());
+  EXPECT_EQ(rig.Run().outcome, JobOutcome::Success);
+  EXPECT_TRUE(expected.Matches(*rig.device));
+  ASSERT_TRUE(rig.Connect());
+  EXPECT_TRUE(rig.session.m_bInfoValid);
+  EXPECT_EQ(rig.session.m_nDeviceVersion, 20261120);
+}
+
+TEST(UpdateJob, PlainDirectoryUsesTheFixedLayout) {
+  for (bool withTable : {false, true}) {
+    JobRig rig(withTable ? test::FactoryDevice() : test::TablelessDevice());
+    ASSERT_TRUE(rig.Connect());
+    UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
+    spec.directoryKind = kDirectoryPlain;
+    spec.sections[5].clear();  // the fixed layout has no section-5 area
+    rig.WriteFile(spec);
+
+    ExpectedImage expected(*rig.device);
+    if (withTable) {  // withdrawn: brand page back to 0x70, the info page's sector erased
+      expected.Put(0, kBrandPageOld * 256,
+                   std::vector<uint8_t>(rig.session.m_szBrand.begin(), rig.session.m_szBrand.end()));
+      expected.Erase(0, kInfoSector, 1);
+    }
+    expected.Put(0, 0, spec.sections[0]);
+    expected.PutDeviceBlock(spec.blocks[1].data);
+    expected.PutSections(spec, 0x16000, 0xDE000, 0x2DE000, 0);
+    const JobResult r = rig.Run();
+    EXPECT_EQ(r.outcome, JobOutcome::Success) << r.verdict;
+    EXPECT_TRUE(rig.observer.asked.empty());
+    EXPECT_TRUE(expected.Matches(*rig.device)) << "with table: " << withTable;
+    ASSERT_TRUE(rig.Connect());
+    EXPECT_FALSE(rig.session.m_bInfoValid);
+    EXPECT_EQ(rig.session.m_nDeviceVersion, 20261120);
+  }
+}
+
+TEST(UpdateJob, RefusedFilesLeaveTheDeviceUntouched) {
+  struct Case {
+    const char* name;
+    std::function<void(UpdateFileSpec&)> edit;
+    const char* verdict;
+    JobOutcome outcome;
+    bool declineQuestions;
+  } cases[] = {
+      {"no data at all",
+       [](UpdateFileSpec& s) {
+         for (auto& sec : s.sections) sec.clear();
+         s.blocks.clear();
+         s.directoryKind = kDirectoryNone;
+       },
+       kVerdictNoData, JobOutcome::Failed, false},
+      {"section 3 past the capacity", [](UpdateFileSpec& s) { s.sections[3].assign(0x800000, 1); },
+       kVerdictTooLarge, JobOutcome::Failed, false},
+      {"relayout declined",
+       [](UpdateFileSpec& s) {
+         s.sections[4].clear();
+         s.sections[3].assign(0x200000, 7);  // area 3 is not last and must grow
+       },
+       kVerdictCancelled, JobOutcome::Cancelled, true},
+      {"version 2", [](UpdateFileSpec& s) { s.version = 2; }, "更新文件格式出错！-1", JobOutcome::Failed, false},
+  };
+  for (const Case& c : cases) {
+    JobRig rig(test::FactoryDevice());
+    ASSERT_TRUE(rig.Connect());
+    UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
+    c.edit(spec);
+    rig.WriteFile(spec);
+    rig.observer.answer = !c.declineQuestions;
+    ExpectedImage unchanged(*rig.device);
+    const auto pagesBefore = rig.device->GetStats().pagesWritten;
+    const JobResult r = rig.Run();
+    EXPECT_EQ(r.verdict, c.verdict) << c.name;
+    EXPECT_EQ(r.outcome, c.outcome) << c.name;
+    EXPECT_EQ(rig.device->GetStats().pagesWritten, pagesBefore) << c.name;
+    EXPECT_TRUE(unchanged.Matches(*rig.device)) << c.name;
+    EXPECT_EQ(rig.session.m_progress.m_nBytesTotal.load(), 0u) << c.name;
+  }
+  JobRig rig(test::FactoryDevice());
+  ASSERT_TRUE(rig.Connect());
+  EXPECT_EQ(rig.Run().verdict, kVerdictChooseFile);  // no file at the path
+}
+
+TEST(UpdateJob, UnpluggedDeviceFailsTheJob) {
+  JobRig rig(test::FactoryDevice());
+  ASSERT_TRUE(rig.Connect());
+  rig.WriteFile(sim::SampleUpdateSpec(SmallSizes(), Brand()));
+  rig.session.Close();
+  const JobResult r = rig.Run();
+  EXPECT_EQ(r.verdict, kVerdictFailed);
+  EXPECT_EQ(r.outcome, JobOutcome::Failed);
+}
+
+TEST(UpdateJob, PadToPage) {
+  for (size_t n : {0u, 1u, 255u, 256u, 257u, 1000u}) {
+    std::vector<uint8_t> b(n, 0x11);
+    PadToPage(b);
+    EXPECT_EQ(b.size() % 256, 0u) << n;
+    EXPECT_EQ(b.size(), (n + 255) / 256 * 256) << n;
+    if (b.size() > n) {
+      EXPECT_EQ(b.back(), 0xFF) << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,134 @@
+// A complete update against the virtual device, with the image it must leave
+// computed independently of the job: the device's memory before the job, and
+// each write and erase the update implies, applied in order.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/session/device_session.h"
+#include "core/update/scramble.h"
+#include "core/update/update_job.h"
+#include "core/update/update_writer.h"
+#include "sim/sample_update.h"
+#include "sim/virtual_device.h"
+#include "sim/virtual_hid_io.h"
+
+namespace orvane::test {
+
+class ExpectedImage {
+ public:
+  explicit ExpectedImage(const sim::CVirtualDevice& device) {
+    for (uint8_t a = 0; a < 2; ++a) {
+      auto bytes = device.AreaBytes(a);
+      m_area[a].assign(bytes.begin(), bytes.end());
+    }
+  }
+  // Data written from `address`, padded with 0xFF to whole pages.
+  void Put(uint8_t area, uint32_t address, std::vector<uint8_t> data) {
+    data.resize((data.size() + 255) / 256 * 256, 0xFF);
+    ASSERT_LE(size_t(address) + data.size(), m_area[area].size());
+    std::copy(data.begin(), data.end(), m_area[area].begin() + address);
+  }
+  void Erase(uint8_t area, uint32_t firstSector, uint32_t count) {
+    std::fill_n(m_area[area].begin() + size_t(firstSector) * 4096, size_t(count) * 4096, 0xFF);
+  }
+  // The announcement page and the block, as the device block is written.
+  void PutDeviceBlock(const std::vector<uint8_t>& block) {
+    std::vector<uint8_t> page(256, 0xFF);
+    StoreLE32At(page.data(), kMarkerWord);
+    StoreLE32At(page.data() + 4, uint32_t(block.size()));
+    StoreLE32At(page.data() + 8, ScrambledSum(block.data(), block.size(), block.size()));
+    Put(1, kAnnouncePage * 256, page);
+    Put(1, kDeviceBlockPage * 256, block);
+  }
+  // Sections 0 and 2 to 5 of `spec` at the given addresses.
+  void PutSections(const UpdateFileSpec& spec, uint32_t s2, uint32_t s3, uint32_t s4, uint32_t s5) {
+    if (!spec.sections[0].empty()) Put(0, 0, spec.sections[0]);
+    if (!spec.sections[2].empty()) Put(1, s2, spec.sections[2]);
+    if (!spec.sections[3].empty()) Put(1, s3, spec.sections[3]);
+    if (!spec.sections[4].empty()) Put(1, s4, spec.sections[4]);
+    if (!spec.sections[5].empty()) Put(0, s5, spec.sections[5]);
+  }
+  // Compares page by page so a failure names the first page that differs.
+  ::testing::AssertionResult Matches(const sim::CVirtualDevice& device) const {
+    for (uint8_t a = 0; a < 2; ++a) {
+      auto bytes = device.AreaBytes(a);
+      for (size_t off = 0; off < bytes.size(); off += 256) {
+        if (!std::equal(bytes.begin() + off, bytes.begin() + off + 256, m_area[a].begin() + off))
+        {
+          char where[64];
+          std::snprintf(where, sizeof where, "area %d page 0x%zX differs", int(a), off / 256);
+          return ::testing::AssertionFailure() << where;
+        }
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+  std::vector<uint8_t>& Area(uint8_t a) { return m_area[a]; }
+
+ private:
+  std::vector<uint8_t> m_area[2];
+};
+
+struct RecordingObserver : IUpdateJobObserver {
+  bool answer = true;
+  std::vector<std::string> asked;
+  std::vector<std::string> phases;
+  bool AskYesNo(const std::string& text) override {
+    asked.push_back(text);
+    return answer;
+  }
+  void OnPhaseText(const std::string& text) override { phases.push_back(text); }
+};
+
+struct JobRig {
+  std::shared_ptr<sim::CVirtualDevice> device;
+  CDeviceSession session;
+  RecordingObserver observer;
+  std::string path;
+
+  explicit JobRig(std::shared_ptr<sim::CVirtualDevice> dev)
+      : device(std::move(dev)), session(std::make_unique<sim::CVirtualHidIO>(device)) {
+    static int counter = 0;
+    path = ::testing::TempDir() + "orvane-job-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter++) + ".qzv";
+  }
+  ~JobRig() { std::remove(path.c_str()); }
+
+  bool Connect() {
+    if (!session.IsOpen() && !session.Open()) return false;
+    return session.RunConnectSequence();
+  }
+  void WriteFile(const UpdateFileSpec& spec) {
+    std::string error;
+    const auto bytes = BuildUpdateFile(spec, &error);
+    ASSERT_TRUE(bytes) << error;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  }
+  JobResult Run() {
+    CUpdateJob job(session, observer);
+    job.m_strLocalFile = path;
+    return job.RunUpdate();
+  }
+};
+
+inline std::shared_ptr<sim::CVirtualDevice> FactoryDevice(uint32_t bootVersion = 1011,
+                                                          uint32_t capacity = 0x800000) {
+  return std::shared_ptr<sim::CVirtualDevice>(sim::MakeFactoryDevice({bootVersion, capacity}));
+}
+
+// A device without an area table: factory settings, everything else erased.
+inline std::shared_ptr<sim::CVirtualDevice> TablelessDevice(uint32_t bootVersion = 1011) {
+  auto d = FactoryDevice(bootVersion);
+  d->WritePageDirect(0, kInfoPage, std::vector<uint8_t>(256, 0xFF));
+  return d;
+}
+
+inline uint32_t Round4k(size_t n) { return uint32_t((n + 4095) / 4096 * 4096); }
+
+}  // namespace orvane::test
