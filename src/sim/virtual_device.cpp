@@ -129,6 +129,11 @@ WireResult CVirtualDevice::HostRead(Report& report) {
   return WireResult::Ok;
 }
 
+void CVirtualDevice::HostDiscardInput() {
+  std::lock_guard lock(m_mutex);
+  m_out.clear();
+}
+
 void CVirtualDevice::QueueReport(const Report& report) {
   if (m_out.size() >= kMaxQueuedReports) m_out.pop_front();
   m_out.push_back(report);
@@ -160,6 +165,7 @@ void CVirtualDevice::HandleCommand(const Report& report) {
   const HidCommandPacket cmd = HidCommandPacket::Load(bytes);
   const uint64_t index = ++m_stats.commands;
   m_stats.lastCode = cmd.Code;
+  if (m_commandLog.size() < 4096) m_commandLog.push_back({cmd.Code, m_reportIndex});
 
   if (!cmd.IsWellFormed()) return QueueReply(cmd.Code, kStatusBadPacket, 0, index);
 
@@ -249,8 +255,22 @@ void CVirtualDevice::HandleCommand(const Report& report) {
   }
 }
 
+bool CVirtualDevice::LooksLikeCommand(const Report& report) {
+  HidCommandPacket::Bytes bytes;
+  std::copy_n(report.begin() + 1, bytes.size(), bytes.begin());
+  const HidCommandPacket p = HidCommandPacket::Load(bytes);
+  return p.IsWellFormed() && p.Code >= HID_CMD_ERASE_SECTORS;
+}
+
 void CVirtualDevice::HandleData(const Report& report) {
   Receive& rx = m_receive;
+  // A host that lost a data report has moved on: its next command ends the
+  // incomplete write, which stores nothing and is not answered.
+  if (LooksLikeCommand(report)) {
+    rx = Receive{};
+    ++m_stats.abandonedWrites;
+    return HandleCommand(report);
+  }
   rx.data.insert(rx.data.end(), report.begin() + 1, report.end());
   const size_t total = size_t(rx.pageCount) * kPageSize;
   if (rx.data.size() < total) return;
@@ -297,7 +317,14 @@ std::span<const uint8_t> CVirtualDevice::AreaBytes(uint8_t area) const {
 
 CVirtualDevice::Stats CVirtualDevice::GetStats() const {
   std::lock_guard lock(m_mutex);
-  return m_stats;
+  Stats s = m_stats;
+  s.reports = m_reportIndex;
+  return s;
+}
+
+std::vector<CVirtualDevice::CommandRecord> CVirtualDevice::CommandLog() const {
+  std::lock_guard lock(m_mutex);
+  return m_commandLog;
 }
 
 bool CVirtualDevice::Dirty() const {

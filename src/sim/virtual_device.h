@@ -65,6 +65,8 @@ class CVirtualDevice {
   // --- the wire, as the host's link sees it ---
   WireResult HostWrite(const Report& report);
   WireResult HostRead(Report& report);
+  // The host drops the input reports already waiting (no report is moved on the wire).
+  void HostDiscardInput();
   // Plug generation: changes on every unplug, so a link opened before it is dead.
   uint64_t Generation() const;
   bool IsPlugged() const;
@@ -91,9 +93,18 @@ class CVirtualDevice {
     uint64_t finishes = 0;
     uint64_t closes = 0;
     uint8_t lastCode = 0;
+    uint64_t reports = 0;  // reports the host tried to move, either direction
+    uint64_t abandonedWrites = 0;  // page writes cut short by a new command
   };
   Stats GetStats() const;
   bool Dirty() const;  // memory changed since construction or the last save/load
+  // For each command taken (in order, the first 4096): its code and the number
+  // of the report that carried it, so tests can aim a fault at a command.
+  struct CommandRecord {
+    uint8_t code;
+    uint64_t report;
+  };
+  std::vector<CommandRecord> CommandLog() const;
 
   // Memory image file: successive runs of the CLI see the same device.
   bool SaveImage(const std::string& path, std::string* error);
@@ -117,6 +128,7 @@ class CVirtualDevice {
   bool CommandFault(FaultKind kind, uint64_t commandIndex) const;
   void HandleCommand(const Report& report);
   void HandleData(const Report& report);
+  static bool LooksLikeCommand(const Report& report);
   void QueueReply(uint8_t code, uint32_t status, uint32_t result, uint64_t commandIndex);
   void QueueReport(const Report& report);
   uint8_t* Page(uint8_t area, uint32_t page);
@@ -128,6 +140,7 @@ class CVirtualDevice {
   Receive m_receive;
   std::vector<Fault> m_faults;  // n made absolute when armed
   uint64_t m_reportIndex = 0;
+  std::vector<CommandRecord> m_commandLog;
   bool m_plugged = true;
   uint64_t m_generation = 1;
   bool m_dirty = false;

@@ -36,6 +36,10 @@ void CVirtualHidIO::Cancel() {
   m_cancelCv.notify_all();
 }
 
+void CVirtualHidIO::DiscardInput() {
+  if (m_open && m_device->Generation() == m_generation) m_device->HostDiscardInput();
+}
+
 void CVirtualHidIO::WaitForFrame() {
   const auto latency = m_device->Latency();
   if (latency.count() <= 0) return;
@@ -56,7 +60,7 @@ void CVirtualHidIO::WaitForFrame() {
 
 void CVirtualHidIO::WaitOutTimeout() {
   std::unique_lock lock(m_cancelMutex);
-  m_cancelCv.wait_for(lock, std::chrono::milliseconds(kTransferTimeoutMs), [&] { return m_cancelled; });
+  m_cancelCv.wait_for(lock, m_timeoutWait, [&] { return m_cancelled; });
   m_cancelled = false;
 }
 

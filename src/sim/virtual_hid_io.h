@@ -25,9 +25,14 @@ class CVirtualHidIO final : public CHidIO {
   bool ReadReport(Report& buffer, size_t* bytesRead) override;
   bool WriteReport(const Report& buffer, size_t* bytesWritten) override;
   void Cancel() override;
+  void DiscardInput() override;
   OpenError LastOpenError() const override { return m_lastOpenError; }
 
   const std::shared_ptr<CVirtualDevice>& Device() const { return m_device; }
+  // How long a transfer that gets no answer waits before it fails: the link's
+  // 100 ms bound by default; tests that provoke many time-outs shorten it
+  // (the outcome is the same, only sooner).
+  void SetTimeoutWait(std::chrono::milliseconds wait) { m_timeoutWait = wait; }
 
  private:
   bool Transfer(bool write, Report& buffer, size_t* count);
@@ -39,6 +44,7 @@ class CVirtualHidIO final : public CHidIO {
   bool m_open = false;
   uint64_t m_generation = 0;
   OpenError m_lastOpenError = OpenError::None;
+  std::chrono::milliseconds m_timeoutWait{kTransferTimeoutMs};
 
   // Wire clock: report k of a burst completes no earlier than start + k * latency,
   // so sleep overshoot does not accumulate. A gap of more than kIdleFrames

@@ -181,6 +181,23 @@ TEST(VirtualDevice, InjectedFaults) {
   }
 }
 
+TEST(VirtualDevice, HostAndDeviceFallBackIntoStepAfterALostReport) {
+  Rig rig({.bootVersion = 1011, .capacity = 0x100000});
+  // The reply of the boot-version query is still waiting when the read gives
+  // up; the next query must get its own answer, not that one.
+  rig.device->AddFault({FaultKind::TimeoutReport, 2});
+  EXPECT_EQ(rig.link.GetBootVersion(), -2);
+  EXPECT_EQ(rig.link.GetCapacity(), 0x100000);
+  // A data report lost in the middle of a page write: the next command ends
+  // that write unstored, and the device answers it.
+  const auto data = Pattern(2 * kPageSize, 9);
+  rig.device->AddFault({FaultKind::TimeoutReport, 4});
+  EXPECT_EQ(rig.Write(0, 0x110, data, 0, ByteSum(data)), 128);
+  EXPECT_EQ(rig.link.GetBootVersion(), 1011);
+  EXPECT_EQ(rig.device->GetStats().abandonedWrites, 1u);
+  EXPECT_NE(rig.device->ReadPageDirect(0, 0x110), std::vector<uint8_t>(data.begin(), data.begin() + 256));
+}
+
 TEST(VirtualDevice, UnpluggedDeviceIsNotFound) {
   Rig rig;
   rig.link.Close();

@@ -92,13 +92,19 @@ struct JobRig {
   RecordingObserver observer;
   std::string path;
 
-  explicit JobRig(std::shared_ptr<sim::CVirtualDevice> dev)
-      : device(std::move(dev)), session(std::make_unique<sim::CVirtualHidIO>(device)) {
+  explicit JobRig(std::shared_ptr<sim::CVirtualDevice> dev, std::chrono::milliseconds timeoutWait = std::chrono::milliseconds(100))
+      : device(std::move(dev)), session(MakeIO(device, timeoutWait)) {
     static int counter = 0;
     path = ::testing::TempDir() + "orvane-job-" + std::to_string(::getpid()) + "-" +
            std::to_string(counter++) + ".qzv";
   }
   ~JobRig() { std::remove(path.c_str()); }
+  static std::unique_ptr<CHidIO> MakeIO(const std::shared_ptr<sim::CVirtualDevice>& d,
+                                        std::chrono::milliseconds timeoutWait) {
+    auto io = std::make_unique<sim::CVirtualHidIO>(d);
+    io->SetTimeoutWait(timeoutWait);
+    return io;
+  }
 
   bool Connect() {
     if (!session.IsOpen() && !session.Open()) return false;

@@ -119,6 +119,9 @@ bool CHidCmd::SendCommand(uint8_t code, uint32_t param0, uint32_t param1, uint32
   if (!TransferAllowed()) return false;
   const HidCommandPacket::Bytes bytes =
       HidCommandPacket::Make(code, param0, param1, param2, area, param3).Store();
+  // A reply that came too late for an earlier exchange must not be taken for
+  // the answer to this one.
+  m_IO->DiscardInput();
   m_Report.fill(0xCC);
   m_Report[0] = 0;
   std::copy(bytes.begin(), bytes.end(), m_Report.begin() + 1);

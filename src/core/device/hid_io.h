@@ -49,6 +49,10 @@ class CHidIO {
   // Ends a transfer that is waiting in another thread as a failure.
   virtual void Cancel() {}
 
+  // Drops input reports that are already waiting, without waiting for more:
+  // leftovers of an exchange that failed half-way.
+  virtual void DiscardInput() {}
+
   // Why the last OpenPath failed.
   virtual OpenError LastOpenError() const { return OpenError::Failed; }
 };

@@ -100,6 +100,14 @@ class CHidApiIO final : public CHidIO {
     return true;
   }
 
+  void DiscardInput() override {
+    if (!m_dev) return;
+    uint8_t scratch[kReportPayload];
+    // hidraw keeps at most 64 reports; the bound keeps a chattering device from holding us.
+    for (int i = 0; i < 64 && hid_read_timeout(m_dev, scratch, sizeof scratch, 0) > 0; ++i) {
+    }
+  }
+
   OpenError LastOpenError() const override { return m_lastOpenError; }
 
  private:

@@ -32,6 +32,7 @@ class CTraceHidIO final : public CHidIO {
   bool ReadReport(Report& buffer, size_t* bytesRead) override;
   bool WriteReport(const Report& buffer, size_t* bytesWritten) override;
   void Cancel() override { m_inner->Cancel(); }
+  void DiscardInput() override { m_inner->DiscardInput(); }
   OpenError LastOpenError() const override { return m_inner->LastOpenError(); }
 
  private:
