@@ -10,6 +10,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # device link
   libhidapi-dev
+  # online update: HTTP client, test server, and curl for the download benchmark
+  libcurl4-openssl-dev libcpp-httplib-dev curl
 )
 
 missing=()
