@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 
@@ -135,7 +136,7 @@ struct CHttpDownload::Job {
   ~Job() { CloseTarget(); }
 
   void Download();
-  void OnError(int32_t stage, uint32_t code);
+  void OnError(int32_t stage, uint32_t code, bool fileError = false);
   void OnProgress();
   void Finish(uint32_t code);
   bool Accept();
@@ -146,9 +147,9 @@ struct CHttpDownload::Job {
     std::lock_guard<std::mutex> lock(postLock);
     if (!muted && request.owner) request.owner->Post(message, wParam, lParam);
   }
-  void PostDone(uint32_t code, int64_t detail) {
+  void PostDone(uint32_t code, int64_t detail, bool fileError = false) {
     std::lock_guard<std::mutex> lock(postLock);
-    outcome = DownloadOutcome{true, code, detail};
+    outcome = DownloadOutcome{true, code, detail, fileError};
     if (!muted && request.owner) request.owner->Post(WM_DOWNLOAD_DONE, code, detail);
   }
   void Mute() {
@@ -196,11 +197,11 @@ void CHttpDownload::Job::Finish(uint32_t code) {
   PostDone(code, 0);
 }
 
-void CHttpDownload::Job::OnError(int32_t stage, uint32_t code) {
+void CHttpDownload::Job::OnError(int32_t stage, uint32_t code, bool fileError) {
   CloseTarget();
   ::unlink(request.targetPath.c_str());
   finished = true;
-  PostDone(uint32_t(stage), int64_t(code));
+  PostDone(uint32_t(stage), int64_t(code), fileError);
 }
 
 void CHttpDownload::Job::OnProgress() {
@@ -398,10 +399,13 @@ void CHttpDownload::Job::Download() {
     if (abort) break;
     const CURLcode result = Transfer();
     if (abort) break;
+    if (writeErrno != 0) {
+      OnError(3, uint32_t(writeErrno), true);
+      release();
+      return;
+    }
     if (accepted) {
-      if (writeErrno != 0)
-        OnError(3, uint32_t(writeErrno));
-      else if (result != CURLE_OK)
+      if (result != CURLE_OK)
         OnError(3, result);
       else
         Finish(kDownloadOk);
@@ -445,7 +449,7 @@ void CHttpDownload::Job::Download() {
     }
     // Accepted status without a single body byte.
     if (!Accept()) {
-      OnError(3, uint32_t(writeErrno));
+      OnError(3, uint32_t(writeErrno), true);
     } else if (result != CURLE_OK) {
       OnError(3, result);
     } else {
@@ -457,6 +461,27 @@ void CHttpDownload::Job::Download() {
   // Aborted: the bytes written so far stay.
   Finish(kDownloadAborted);
   release();
+}
+
+std::string DescribeDownloadOutcome(const DownloadOutcome& outcome) {
+  if (!outcome.done) return "no download has ended";
+  auto curlText = [&] {
+    return std::string(curl_easy_strerror(CURLcode(outcome.detail))) + " (libcurl error " +
+           std::to_string(outcome.detail) + ")";
+  };
+  switch (outcome.code) {
+    case kDownloadOk: return "downloaded";
+    case kDownloadInitFailed: return "the HTTP client could not be set up: " + curlText();
+    case kDownloadSendFailed: return "connecting or sending the request failed: " + curlText();
+    case kDownloadReadFailed:
+      if (outcome.fileError)
+        return "writing the file failed: " + std::string(std::strerror(int(outcome.detail)));
+      return "receiving the answer failed: " + curlText();
+    case kDownloadStatusFailed: return "the answer had no readable status: " + curlText();
+    case kDownloadBadStatus: return "the server answered with status " + std::to_string(outcome.detail);
+    case kDownloadAborted: return "the download was stopped";
+    default: return "unknown completion code " + std::to_string(outcome.code);
+  }
 }
 
 // --- the owner's side ---

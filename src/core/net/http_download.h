@@ -68,7 +68,12 @@ struct DownloadOutcome {
   bool done = false;  // a completion notice was posted
   uint32_t code = 0;
   int64_t detail = 0;
+  bool fileError = false;  // code 3: detail is errno of writing the target, not a libcurl error
 };
+
+// A sentence for a completion (for logs and the command line): what failed,
+// with the libcurl error text, the HTTP status or the system error.
+std::string DescribeDownloadOutcome(const DownloadOutcome& outcome);
 
 class CHttpDownload {
  public:

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -127,7 +128,10 @@ VersionFile ReadVersionFile(const std::string& path) {
 }
 
 std::string DownloadProgressText(uint32_t rate, uint64_t received, uint64_t downloadSize) {
-  const double speed = double(rate) / 100000.0;
+  return DownloadProgressTextAt(double(rate) / 100000.0, received, downloadSize);
+}
+
+std::string DownloadProgressTextAt(double speed, uint64_t received, uint64_t downloadSize) {
   std::string text = "下载进度";
   if (downloadSize == 0) {
     // No size announced: a percentage or a time left would be no number.

@@ -65,6 +65,9 @@ inline bool NeedsVersionPrompt(int32_t netVersion, int32_t deviceVersion) {
 // `downloadSize`. With no size announced (0) it shows the bytes received and
 // the speed only.
 std::string DownloadProgressText(uint32_t rate, uint64_t received, uint64_t downloadSize);
+// The same with the speed in KB/s, for a front end that measures it itself
+// (the notice's 32 bits end at 42949.67 KB/s).
+std::string DownloadProgressTextAt(double kbPerSecond, uint64_t received, uint64_t downloadSize);
 
 // Where an update job puts a downloaded archive: name = the URL's text after
 // its last "/", base = name up to its last dot, folder = temporary directory +

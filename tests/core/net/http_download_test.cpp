@@ -273,6 +273,42 @@ TEST_F(HttpDownloadTest, CredentialsFromTheRequestOrThePrompt) {
   }
 }
 
+TEST_F(HttpDownloadTest, NamedProxyCarriesTheRequestAndItsCredentials) {
+  // Port 9 of 127.0.0.1 is never reached: the request goes to the proxy.
+  DownloadRequest r = Request("http://127.0.0.1:9/via-proxy");
+  r.accessType = 2;
+  r.proxyServer = "127.0.0.1:" + std::to_string(m_server.Port());
+  ASSERT_EQ(Run(r), "");
+  EXPECT_EQ(test::ReadWholeFile(m_target), "via proxy");
+
+  NoticeRecorder refused;
+  r.url = "http://127.0.0.1:9/via-proxy-auth";
+  r.owner = &refused;
+  ASSERT_EQ(Run(r), "");
+  ExpectDoneLast(refused.All(), kDownloadBadStatus, 407);
+
+  r.proxyUserName = "proxy";
+  r.proxyPassword = "pass";
+  ASSERT_EQ(Run(r), "");
+  EXPECT_EQ(test::ReadWholeFile(m_target), "via proxy");
+
+  // Asked for on the 407 answer.
+  int asked = 0;
+  m_download.SetCredentialPrompt([&](bool proxy, std::string& user, std::string& password) {
+    EXPECT_TRUE(proxy);
+    ++asked;
+    user = "proxy";
+    password = "pass";
+    return true;
+  });
+  r.proxyUserName.clear();
+  r.proxyPassword.clear();
+  r.promptProxyCredentials = true;
+  ASSERT_EQ(Run(r), "");
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(test::ReadWholeFile(m_target), "via proxy");
+}
+
 TEST_F(HttpDownloadTest, NothingListeningFailsWhileConnecting) {
   // Bind a port and close it again, so that nothing listens there.
   int port;

@@ -123,6 +123,21 @@ class TestHttpServer {
             return sink.is_writable() && sink.write(m_slowBody.data() + offset, n);
           });
     });
+    // Requests sent to this server as a proxy carry the absolute URL. The
+    // "-auth" one wants proxy user "proxy", password "pass".
+    m_server.Get(R"(http://[^/]+/via-proxy(-auth)?)", [this](const httplib::Request& req,
+                                                            httplib::Response& res) {
+      Record(req);
+      const auto expected = httplib::make_basic_authentication_header("proxy", "pass", true);
+      if (req.matches[1].length() > 0 &&
+          req.get_header_value("Proxy-Authorization") != expected.second) {
+        res.status = 407;
+        res.set_header("Proxy-Authenticate", "Basic realm=\"proxy\"");
+        res.set_content("proxy says no", "text/plain");
+        return;
+      }
+      res.set_content("via proxy", "text/plain");
+    });
     // /text/NAME: a text put there by the test.
     m_server.Get(R"(/text/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
       Record(req);
