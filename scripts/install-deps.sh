@@ -12,6 +12,8 @@ PACKAGES=(
   libhidapi-dev
   # command line
   nlohmann-json3-dev
+  # online update: HTTP client, test server, and curl for the download benchmark
+  libcurl4-openssl-dev libcpp-httplib-dev curl
 )
 
 missing=()

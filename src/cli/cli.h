@@ -1,6 +1,8 @@
 // orvane-cli: shared context of the commands.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -76,10 +78,17 @@ bool ParseNumber(const std::string& text, uint32_t& value);
 
 std::string DefaultVirtualImagePath();
 
+// Reads the connected device's brand page (page 0x180 of area 0 when the info
+// page is valid, else page 0x70). False, with `error` set, when the device
+// cannot be read.
+bool ReadConnectedBrand(CliContext& ctx, std::array<uint8_t, 256>& brand, std::string* error);
+
 // Commands.
 int CmdProbe(CliContext& ctx, const Args& args);
 int CmdDump(CliContext& ctx, const Args& args);
 int CmdInfo(CliContext& ctx, const Args& args);
 int CmdUpdate(CliContext& ctx, const Args& args);
+int CmdCheck(CliContext& ctx, const Args& args);
+int CmdDownload(CliContext& ctx, const Args& args);
 
 }  // namespace orvane::cli

@@ -8,6 +8,10 @@ const std::vector<Command>& Commands() {
       {"dump", "AREA PAGE", "print one 256-byte page of area 0 or 1 as hex", CmdDump},
       {"info", "[--json]", "connect and print the device's records and versions", CmdInfo},
       {"update", "FILE [--yes]", "write an update file into the device", CmdUpdate},
+      {"check", "[--brand TEXT] [--version-url URL]",
+       "fetch the version file for the device's brand; print the online version", CmdCheck},
+      {"download", "URL FILE | --version-url URL [FILE]",
+       "fetch a file (or the archive a version file names) with progress", CmdDownload},
   };
   return table;
 }
