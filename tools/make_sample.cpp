@@ -1,8 +1,10 @@
-// Writes a sample update file: make-sample FILE [SCALE]. SCALE multiplies
-// the section sizes of the demo sample (1 by default; 16 gives ~8 MiB).
+// Writes a sample update file: make-sample FILE [SCALE] [--without N]...
+// SCALE multiplies the sizes of sections 2 to 5 of the demo sample (1 by
+// default); --without N leaves section N (0, 2, 3, 4 or 5) out.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "core/brands.h"
 #include "sim/sample_update.h"
@@ -10,11 +12,18 @@
 using namespace orvane;
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: make-sample FILE [SCALE]\n");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: make-sample FILE [SCALE] [--without N]...\n");
     return 2;
   }
-  const int scale = argc == 3 ? std::atoi(argv[2]) : 1;
+  int scale = 1;
+  std::vector<int> without;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--without" && i + 1 < argc)
+      without.push_back(std::atoi(argv[++i]));
+    else
+      scale = std::atoi(argv[i]);
+  }
   if (scale < 1 || scale > 64) {
     std::fprintf(stderr, "make-sample: SCALE must be 1..64\n");
     return 2;
@@ -25,7 +34,9 @@ int main(int argc, char** argv) {
   sizes.section4 *= scale;
   sizes.section5 *= scale;
   const std::string_view brand = brands::kBuildBrand;
-  const UpdateFileSpec spec = sim::SampleUpdateSpec(sizes, std::vector<uint8_t>(brand.begin(), brand.end()));
+  UpdateFileSpec spec = sim::SampleUpdateSpec(sizes, std::vector<uint8_t>(brand.begin(), brand.end()));
+  for (int n : without)
+    if (n >= 0 && n < int(kUpdateSections) && n != 1) spec.sections[size_t(n)].clear();
   std::string error;
   const auto bytes = BuildUpdateFile(spec, &error);
   if (!bytes) {
