@@ -99,15 +99,19 @@ bool CVirtualDevice::CommandFault(FaultKind kind, uint64_t commandIndex) const {
   return false;
 }
 
-WireResult CVirtualDevice::HostWrite(const Report& report) {
-  std::lock_guard lock(m_mutex);
+WireResult CVirtualDevice::StartReport() {
   if (!m_plugged) return WireResult::Disconnected;
   ++m_reportIndex;
   if (ReportFault(FaultKind::Disconnect)) {
     UnplugLocked();
     return WireResult::Disconnected;
   }
-  if (ReportFault(FaultKind::TimeoutReport)) return WireResult::Timeout;  // report lost
+  return ReportFault(FaultKind::TimeoutReport) ? WireResult::Timeout : WireResult::Ok;
+}
+
+WireResult CVirtualDevice::HostWrite(const Report& report) {
+  std::lock_guard lock(m_mutex);
+  if (const WireResult r = StartReport(); r != WireResult::Ok) return r;  // a timed-out report is lost
   if (m_receive.active)
     HandleData(report);
   else
@@ -117,13 +121,8 @@ WireResult CVirtualDevice::HostWrite(const Report& report) {
 
 WireResult CVirtualDevice::HostRead(Report& report) {
   std::lock_guard lock(m_mutex);
-  if (!m_plugged) return WireResult::Disconnected;
-  ++m_reportIndex;
-  if (ReportFault(FaultKind::Disconnect)) {
-    UnplugLocked();
-    return WireResult::Disconnected;
-  }
-  if (ReportFault(FaultKind::TimeoutReport) || m_out.empty()) return WireResult::Timeout;
+  if (const WireResult r = StartReport(); r != WireResult::Ok) return r;
+  if (m_out.empty()) return WireResult::Timeout;
   report = m_out.front();
   m_out.pop_front();
   return WireResult::Ok;

@@ -125,6 +125,8 @@ class CVirtualDevice {
   };
 
   bool ReportFault(FaultKind kind);
+  // Counts a report and applies the per-report faults armed for it.
+  WireResult StartReport();
   bool CommandFault(FaultKind kind, uint64_t commandIndex) const;
   void HandleCommand(const Report& report);
   void HandleData(const Report& report);

@@ -5,13 +5,7 @@ set -u
 CLI="$1"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
-fails=0
-check() {  # check NAME EXPECTED_RC ACTUAL_RC
-  if [ "$2" != "$3" ]; then echo "FAIL: $1 (exit $3, expected $2)"; fails=$((fails + 1)); fi
-}
-expect_in() {  # expect_in NAME PATTERN FILE
-  if ! grep -q -- "$2" "$3"; then echo "FAIL: $1: '$2' not in output:"; cat "$3"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/lib.sh"
 IMG="$WORK/dev.img"
 
 "$CLI" --virtual-device="$IMG" probe >"$WORK/out" 2>&1; check "probe" 0 $?
@@ -41,5 +35,4 @@ echo "not an image" >"$WORK/bad.img"
 expect_in "corrupt image message" "not a virtual device image" "$WORK/out"
 "$CLI" --virtual-device="$IMG" --trace "$WORK/no/such/dir/trace" probe >"$WORK/out" 2>&1; check "unwritable trace" 1 $?
 
-if [ $fails -ne 0 ]; then echo "$fails check(s) failed"; exit 1; fi
-echo "all device CLI checks passed"
+finish "device CLI"

@@ -6,13 +6,7 @@ CLI="$1"
 MAKE_SAMPLE="$2"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
-fails=0
-check() {  # check NAME EXPECTED_RC ACTUAL_RC
-  if [ "$2" != "$3" ]; then echo "FAIL: $1 (exit $3, expected $2)"; fails=$((fails + 1)); fi
-}
-expect_in() {  # expect_in NAME PATTERN FILE
-  if ! grep -q -- "$2" "$3"; then echo "FAIL: $1: '$2' not in output:"; cat "$3"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/lib.sh"
 IMG="$WORK/dev.img"
 "$MAKE_SAMPLE" "$WORK/sample.qzv" || { echo "FAIL: cannot make the sample"; exit 1; }
 
@@ -47,5 +41,4 @@ expect_in "choose verdict" "请选择正确的更新文件！" "$WORK/out"
 "$CLI" --virtual-device="$IMG" update >/dev/null 2>&1; check "no file" 2 $?
 "$CLI" --virtual-device="$IMG" update a b >/dev/null 2>&1; check "two files" 2 $?
 
-if [ $fails -ne 0 ]; then echo "$fails check(s) failed"; exit 1; fi
-echo "all update CLI checks passed"
+finish "update CLI"

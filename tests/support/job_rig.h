@@ -135,6 +135,20 @@ inline std::shared_ptr<sim::CVirtualDevice> TablelessDevice(uint32_t bootVersion
   return d;
 }
 
+// Small sections of every kind, for runs that must be quick.
+inline sim::SampleSizes SmallSampleSizes() {
+  sim::SampleSizes s;
+  s.section0 = 1000;
+  s.block = 700;
+  s.otherBlock = 300;
+  s.reserved = 0x2000;
+  s.section2 = 5000;
+  s.section3 = 8192;
+  s.section4 = 3000;
+  s.section5 = 257;
+  return s;
+}
+
 inline uint32_t Round4k(size_t n) { return uint32_t((n + 4095) / 4096 * 4096); }
 
 }  // namespace orvane::test

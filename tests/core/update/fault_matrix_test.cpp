@@ -15,8 +15,9 @@ using sim::FaultKind;
 // Time-outs end sooner than on the wire; what they lead to is the same.
 constexpr std::chrono::milliseconds kQuickTimeout{3};
 
+// Smaller still: every command of a complete update is hit in turn.
 sim::SampleSizes MatrixSizes() {
-  sim::SampleSizes s;
+  sim::SampleSizes s = test::SmallSampleSizes();
   s.section0 = 600;
   s.block = 300;
   s.otherBlock = 100;

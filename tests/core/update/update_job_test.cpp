@@ -13,18 +13,7 @@ using test::Round4k;
 
 std::vector<uint8_t> Brand() { return {brands::kBuildBrand.begin(), brands::kBuildBrand.end()}; }
 
-sim::SampleSizes SmallSizes() {
-  sim::SampleSizes s;
-  s.section0 = 1000;
-  s.block = 700;
-  s.otherBlock = 300;
-  s.reserved = 0x2000;
-  s.section2 = 5000;
-  s.section3 = 8192;
-  s.section4 = 3000;
-  s.section5 = 257;
-  return s;
-}
+sim::SampleSizes SmallSizes() { return test::SmallSampleSizes(); }
 
 // The area table a fresh layout gives for `spec`.
 InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, uint32_t reserved) {
