@@ -10,6 +10,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # device link
   libhidapi-dev
+  # JSON output of the command line
+  nlohmann-json3-dev
 )
 
 missing=()

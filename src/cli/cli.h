@@ -69,5 +69,8 @@ std::string DefaultVirtualImagePath();
 // Commands.
 int CmdProbe(CliContext& ctx, const Args& args);
 int CmdDump(CliContext& ctx, const Args& args);
+int CmdInspect(CliContext& ctx, const Args& args);
+int CmdPack(CliContext& ctx, const Args& args);
+int CmdConfig(CliContext& ctx, const Args& args);
 
 }  // namespace orvane::cli

@@ -6,6 +6,16 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> table = {
       {"probe", "", "print the device's boot version and capacity", CmdProbe},
       {"dump", "AREA PAGE", "print one 256-byte page of area 0 or 1 as hex", CmdDump},
+      {"inspect", "[--json] [--device-key KEY] FILE",
+       "show an update file's trailer, sections and device directory", CmdInspect},
+      {"pack",
+       "-o FILE [--form 520|320|304] [--version N] [--brand TEXT|--brand-id N] "
+       "[--section N=FILE]... [--directory headed|plain] [--entry KEY=FILE[,RESERVED]]...",
+       "build an update file", CmdPack},
+      {"config", "show | set [--yes] NAME=VALUE...",
+       "show or change the device's settings (timezone, bright_start, bright_end, clock12, "
+       "show_number, band.NAME)",
+       CmdConfig},
   };
   return table;
 }
