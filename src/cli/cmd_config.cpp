@@ -102,7 +102,10 @@ void PrintSettings(const DeviceRecords& r) {
   for (size_t i = 0; i < bands.size(); ++i) {
     const BandInfo& b = bands[i];
     std::cout << "band." << b.key << ": " << OnOff(b.enabled) << "  " << b.label
-              << (b.rangeShown ? FormatBandRange(b.range) : "") << "\n";
+              << (b.rangeShown ? FormatBandRange(b.range) : "");
+    // Generation 3 stores its ranges: show them even when the label leaves them out.
+    if (gen >= 3) std::cout << "  range=" << b.range.lowMHz << "~" << b.range.highMHz << "MHz";
+    std::cout << "\n";
   }
 }
 
@@ -188,7 +191,8 @@ int CmdConfig(CliContext& ctx, const Args& args) {
         uint32_t n = 0;
         if (ParseNumber(key, n) && n < bands.size()) index = n;
       }
-      if (index == bands.size()) return UsageError("no band " + key + " on this device (see config show)");
+      if (index == bands.size())
+        return UsageError("no band " + name.substr(5) + " on this device (see config show)");
       w.SetBandEnabled(gen, index, on);
     } else {
       return UsageError("unknown setting " + name +
