@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # device link
   libhidapi-dev
-  # command line
+  # JSON output of the command line
   nlohmann-json3-dev
   # online update: HTTP client, test server, and curl for the download benchmark
   libcurl4-openssl-dev libcpp-httplib-dev curl

@@ -90,5 +90,8 @@ int CmdInfo(CliContext& ctx, const Args& args);
 int CmdUpdate(CliContext& ctx, const Args& args);
 int CmdCheck(CliContext& ctx, const Args& args);
 int CmdDownload(CliContext& ctx, const Args& args);
+int CmdInspect(CliContext& ctx, const Args& args);
+int CmdPack(CliContext& ctx, const Args& args);
+int CmdConfig(CliContext& ctx, const Args& args);
 
 }  // namespace orvane::cli

@@ -12,6 +12,16 @@ const std::vector<Command>& Commands() {
        "fetch the version file for the device's brand; print the online version", CmdCheck},
       {"download", "URL FILE | --version-url URL [FILE]",
        "fetch a file (or the archive a version file names) with progress", CmdDownload},
+      {"inspect", "[--json] [--device-key KEY] FILE",
+       "show an update file's trailer, sections and device directory", CmdInspect},
+      {"pack",
+       "-o FILE [--form 520|320|304] [--version N] [--brand TEXT|--brand-id N] "
+       "[--section N=FILE]... [--directory headed|plain] [--entry KEY=FILE[,RESERVED]]...",
+       "build an update file", CmdPack},
+      {"config", "show | set [--yes] NAME=VALUE...",
+       "show or change the device's settings (timezone, bright_start, bright_end, clock12, "
+       "show_number, band.NAME)",
+       CmdConfig},
   };
   return table;
 }
