@@ -12,6 +12,10 @@ const std::vector<Command>& Commands() {
        "fetch the version file for the device's brand; print the online version", CmdCheck},
       {"download", "URL FILE | --version-url URL [FILE]",
        "fetch a file (or the archive a version file names) with progress", CmdDownload},
+      {"watch", "[--update FILE [--yes]] [--connect-delay=MS]",
+       "report devices arriving and leaving; with --update, update each one that arrives", CmdWatch},
+      {"plug", "", "plug the virtual device in (for a watch running elsewhere)", CmdPlug},
+      {"unplug", "", "unplug the virtual device", CmdUnplug},
   };
   return table;
 }
