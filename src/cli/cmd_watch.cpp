@@ -184,20 +184,21 @@ int CmdWatch(CliContext& ctx, const Args& args) {
   return kExitOk;
 }
 
-int CmdPlug(CliContext& ctx, const Args& args) {
-  if (!args.empty()) return UsageError("plug takes no arguments");
-  if (!ctx.Options().virtualDevice) return UsageError("plug needs --virtual-device");
+namespace {
+
+int SetPlugged(CliContext& ctx, const Args& args, bool plugged) {
+  const std::string name = plugged ? "plug" : "unplug";
+  if (!args.empty()) return UsageError(name + " takes no arguments");
+  if (!ctx.Options().virtualDevice) return UsageError(name + " needs --virtual-device");
   std::string error;
-  if (!sim::SetImagePlugged(ctx.VirtualImagePath(), true, &error)) return Failure(error);
+  if (!sim::SetImagePlugged(ctx.VirtualImagePath(), plugged, &error)) return Failure(error);
   return kExitOk;
 }
 
-int CmdUnplug(CliContext& ctx, const Args& args) {
-  if (!args.empty()) return UsageError("unplug takes no arguments");
-  if (!ctx.Options().virtualDevice) return UsageError("unplug needs --virtual-device");
-  std::string error;
-  if (!sim::SetImagePlugged(ctx.VirtualImagePath(), false, &error)) return Failure(error);
-  return kExitOk;
-}
+}  // namespace
+
+int CmdPlug(CliContext& ctx, const Args& args) { return SetPlugged(ctx, args, true); }
+
+int CmdUnplug(CliContext& ctx, const Args& args) { return SetPlugged(ctx, args, false); }
 
 }  // namespace orvane::cli

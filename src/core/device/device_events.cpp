@@ -1,12 +1,13 @@
 #include "core/device/device_events.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+
+#include "core/device/sysfs.h"
 
 namespace orvane {
 
@@ -77,27 +78,6 @@ bool HidIdIsTarget(std::string_view hidId) {
 
 namespace {
 
-// A uevent file's KEY=value lines; empty when it cannot be read.
-std::string UeventValue(const fs::path& file, std::string_view key) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
-  char buf[4096];
-  const ssize_t n = ::read(fd, buf, sizeof buf);
-  ::close(fd);
-  if (n <= 0) return {};
-  const std::string_view text(buf, size_t(n));
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(pos, end - pos);
-    if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == '=')
-      return std::string(line.substr(key.size() + 1));
-    pos = end + 1;
-  }
-  return {};
-}
-
 void EnumerateClass(const fs::path& dir, int position, bool hid, std::vector<PresentInterface>& out) {
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -106,9 +86,7 @@ void EnumerateClass(const fs::path& dir, int position, bool hid, std::vector<Pre
     if (::stat(entry.c_str(), &st) != 0) continue;  // gone meanwhile
     PresentInterface p;
     p.position = position;
-    std::string devName = UeventValue(entry / "uevent", "DEVNAME");
-    if (devName.empty()) devName = entry.filename().string();
-    p.path = "/dev/" + devName;
+    p.path = DevNodeOf(entry);
     // A device removed and added again gets a new sysfs node.
     p.identity = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     if (hid) p.isTarget = HidIdIsTarget(UeventValue(entry / "device" / "uevent", "HID_ID"));

@@ -1,12 +1,11 @@
 #include "core/device/eject.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <optional>
+
+#include "core/device/sysfs.h"
 
 namespace orvane {
 
@@ -77,20 +76,6 @@ std::string DecodeDescriptorString(std::span<const uint8_t> descriptor, int64_t 
 
 namespace {
 
-// A small sysfs attribute; nullopt when it cannot be read.
-std::optional<std::string> ReadAttribute(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  char buf[512];
-  const ssize_t n = ::read(fd, buf, sizeof buf);
-  ::close(fd);
-  if (n < 0) return std::nullopt;
-  std::string text(buf, size_t(n));
-  // sysfs ends every attribute with a newline; it is no part of the value.
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
 std::string Stripped(std::string s) {
   while (!s.empty() && IsSpace(static_cast<unsigned char>(s.back()))) s.pop_back();
   return s;
@@ -118,19 +103,8 @@ bool OnUsbBus(const fs::path& deviceLink, const fs::path& root) {
 BlockNode NodeOf(const fs::path& dir) {
   BlockNode node;
   node.name = dir.filename().string();
-  std::string devName = node.name;
-  if (auto uevent = ReadAttribute(dir / "uevent")) {
-    size_t pos = 0;
-    while (pos < uevent->size()) {
-      size_t end = uevent->find('\n', pos);
-      if (end == std::string::npos) end = uevent->size();
-      const std::string_view line(uevent->data() + pos, end - pos);
-      if (line.rfind("DEVNAME=", 0) == 0 && line.size() > 8) devName = std::string(line.substr(8));
-      pos = end + 1;
-    }
-  }
-  node.devNode = "/dev/" + devName;
-  if (auto dev = ReadAttribute(dir / "dev")) node.devNumbers = Stripped(*dev);
+  node.devNode = DevNodeOf(dir);
+  if (auto dev = ReadSysfsAttribute(dir / "dev")) node.devNumbers = Stripped(*dev);
   return node;
 }
 
@@ -154,7 +128,7 @@ std::vector<EjectCandidate> EjectDeviceVolume(const std::string& sysfsRoot, cons
   for (const fs::path& disk : disks) {
     if (!fs::is_directory(disk, ec)) continue;
     // The INQUIRY vendor field: 8 characters, space-padded.
-    const std::optional<std::string> vendor = ReadAttribute(disk / "device" / "vendor");
+    const std::optional<std::string> vendor = ReadSysfsAttribute(disk / "device" / "vendor");
     if (!vendor) continue;
     const std::string decoded = DecodeDescriptorText(*vendor);
     if (!EqualsIgnoringCase(decoded, kDeviceDiskVendor)) continue;

@@ -80,6 +80,12 @@ struct Rig {
     clock.Advance(d);
     monitor.OnTimer();
   }
+  // Arrival and connect sequence done, the log emptied.
+  void Connected() {
+    monitor.OnDeviceChange(Hid(DBT_DEVICEARRIVAL));
+    Wait(2000ms);
+    ASSERT_EQ(target.Take(), (Log{"open /dev/hidraw3", "connect"}));
+  }
 };
 
 TEST(ConnectionMonitor, ArrivalOpensAndConnectsTwoSecondsLater) {
@@ -138,9 +144,7 @@ TEST(ConnectionMonitor, RecordsThatChangeNothing) {
 TEST(ConnectionMonitor, RepeatedEventsActOnce) {
   Rig r;
   r.monitor.OnDeviceChange(Hid(DBT_DEVICEARRIVAL));
-  r.monitor.OnDeviceChange(Hid(DBT_DEVICEARRIVAL));
-  r.Wait(2000ms);
-  EXPECT_EQ(r.target.Take(), (Log{"open /dev/hidraw3", "connect"}));
+  r.Connected();  // the second arrival finds it open
   r.monitor.OnDeviceChange(Hid(DBT_DEVICEREMOVECOMPLETE));
   r.monitor.OnDeviceChange(Hid(DBT_DEVICEREMOVECOMPLETE));
   EXPECT_EQ(r.target.Take(), (Log{"close", "reset", "closed"}));
@@ -233,9 +237,7 @@ TEST(ConnectionMonitor, StartOpensThePresentDeviceAndEjectsOnce) {
 
 TEST(ConnectionMonitor, AJobKeepsTheDeviceUntilItEnds) {
   Rig r;
-  r.monitor.OnDeviceChange(Hid(DBT_DEVICEARRIVAL));
-  r.Wait(2000ms);
-  r.target.Take();
+  r.Connected();
 
   r.monitor.BeginJob();
   // Pulled out: the link closes under the job, the records stay for it.
@@ -253,9 +255,7 @@ TEST(ConnectionMonitor, AJobKeepsTheDeviceUntilItEnds) {
 
 TEST(ConnectionMonitor, AfterAJobTheDeviceIsReadAgainOnlyWhenAsked) {
   Rig r;
-  r.monitor.OnDeviceChange(Hid(DBT_DEVICEARRIVAL));
-  r.Wait(2000ms);
-  r.target.Take();
+  r.Connected();
 
   r.monitor.BeginJob();
   r.monitor.EndJob(false);
