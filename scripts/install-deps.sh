@@ -8,8 +8,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache clang
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  # device link
-  libhidapi-dev
+  # device link; arrival and removal (udev), disk eject (udisks2 over sd-bus)
+  libhidapi-dev libudev-dev libsystemd-dev
   # JSON output of the command line
   nlohmann-json3-dev
   # online update: HTTP client, test server, and curl for the download benchmark

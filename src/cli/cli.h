@@ -30,6 +30,9 @@ class CliContext {
 
   const GlobalOptions& Options() const { return m_options; }
 
+  // The session on the device (virtual or real), not opened; nullptr (after
+  // printing why) when the virtual image or the trace file cannot be used.
+  CDeviceSession* CreateSession();
   // Opens the device (virtual or the first real device) in a session. On
   // failure prints why to stderr and returns nullptr.
   CDeviceSession* OpenSession();
@@ -44,9 +47,15 @@ class CliContext {
   // Closes the link and, for the virtual device, stores its memory image.
   // Returns false (after printing why) when the image could not be stored.
   bool Finish();
+  // Stores the virtual device's memory image when it changed (or is new), so
+  // other processes see it. True when there is nothing to store.
+  bool SaveVirtualImage();
 
   // The virtual device behind the link, when one is used.
   sim::CVirtualDevice* VirtualDevice() { return m_device.get(); }
+  const std::shared_ptr<sim::CVirtualDevice>& SharedVirtualDevice() const { return m_device; }
+  // Where the virtual device's image lives.
+  std::string VirtualImagePath() const;
 
  private:
   GlobalOptions m_options;
@@ -73,6 +82,10 @@ int UsageError(const std::string& message);
 // Prints "orvane-cli: <message>" to stderr and returns kExitFailure.
 int Failure(const std::string& message);
 
+// What the user is told when the device cannot be opened: "   未连接硬件！",
+// and for a device present but not ours to open, how to install the udev rule.
+std::string OpenFailureText(OpenError error);
+
 // Parses a decimal or 0x-prefixed number; false when it is not one or does not fit.
 bool ParseNumber(const std::string& text, uint32_t& value);
 
@@ -93,5 +106,8 @@ int CmdDownload(CliContext& ctx, const Args& args);
 int CmdInspect(CliContext& ctx, const Args& args);
 int CmdPack(CliContext& ctx, const Args& args);
 int CmdConfig(CliContext& ctx, const Args& args);
+int CmdWatch(CliContext& ctx, const Args& args);
+int CmdPlug(CliContext& ctx, const Args& args);
+int CmdUnplug(CliContext& ctx, const Args& args);
 
 }  // namespace orvane::cli

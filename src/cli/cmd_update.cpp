@@ -1,67 +1,15 @@
 // info and update: the connect sequence and the update job from a terminal.
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "cli/cli.h"
+#include "cli/job_runner.h"
 #include "core/update/info_page.h"
 #include "core/update/update_file.h"
 #include "core/update/update_job.h"
-#include "core/util/gbk.h"
 
 namespace orvane::cli {
-
-namespace {
-
-std::string BrandText(const CDeviceSession& s) {
-  const auto& b = s.m_szBrand;
-  size_t n = 0;
-  while (n < b.size() && b[n] != 0) ++n;
-  return GbkToUtf8(std::string_view(reinterpret_cast<const char*>(b.data()), n));
-}
-
-// Terminal side of a job: questions on the terminal, the progress line drawn
-// by the main thread.
-class TerminalJob : public IUpdateJobObserver {
- public:
-  TerminalJob(bool assumeYes, std::mutex& out) : m_assumeYes(assumeYes), m_out(out) {}
-
-  bool AskYesNo(const std::string& text) override {
-    std::lock_guard lock(m_out);
-    if (m_assumeYes) {
-      std::cout << "\n" << text << " yes (--yes)\n";
-      return true;
-    }
-    if (!isatty(STDIN_FILENO)) {
-      std::cout << "\n" << text << " no (no terminal to ask; use --yes)\n";
-      return false;
-    }
-    std::cout << "\n" << text << " [y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes";
-  }
-  void OnPhaseText(const std::string& text) override {
-    std::lock_guard lock(m_out);
-    m_phase = text;
-  }
-  std::string Phase() {
-    std::lock_guard lock(m_out);
-    return m_phase;
-  }
-
- private:
-  bool m_assumeYes;
-  std::mutex& m_out;
-  std::string m_phase;
-};
-
-}  // namespace
 
 int CmdInfo(CliContext& ctx, const Args& args) {
   bool json = false;
@@ -135,54 +83,9 @@ int CmdUpdate(CliContext& ctx, const Args& args) {
   if (!s) return kExitFailure;
   std::cout << "device_version: " << s->m_nDeviceVersion << "\n";
 
-  std::mutex out;
-  TerminalJob observer(yes, out);
-  CUpdateJob job(*s, observer);
-  job.m_strLocalFile = file;
-  JobResult result;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    result = job.RunUpdate();
-    done = true;
-  });
-
-  // The progress line, refreshed as the window's progress timer does.
-  const bool tty = isatty(STDOUT_FILENO);
-  const auto start = std::chrono::steady_clock::now();
-  std::string saved;
-  auto lastPrint = start - std::chrono::seconds(10);
-  bool printed = false;
-  auto draw = [&](bool final) {
-    const uint32_t doneBytes = s->m_progress.m_nBytesDone, total = s->m_progress.m_nBytesTotal;
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const std::string text = UpdateProgressText(s->m_progress, saved, observer.Phase());
-    char line[256];
-    std::snprintf(line, sizeof line, "  %u/%u bytes  %.1f s  %.1f KB/s", doneBytes, total, elapsed,
-                  elapsed > 0 ? doneBytes / 1024.0 / elapsed : 0.0);
-    std::lock_guard lock(out);
-    if (tty)
-      std::cout << "\r" << text << line << "\033[K" << (final ? "\n" : "") << std::flush;
-    else
-      std::cout << text << line << "\n";
-    printed = true;
-  };
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(166));
-    if (!s->m_progress.WantsRefresh()) continue;
-    // Without a terminal, a line a second is enough.
-    if (!tty && std::chrono::steady_clock::now() - lastPrint < std::chrono::seconds(1)) {
-      ++s->m_progress.m_nProgressTicks;
-      continue;
-    }
-    lastPrint = std::chrono::steady_clock::now();
-    draw(false);
-  }
-  worker.join();
-  if (result.outcome == JobOutcome::Success) draw(true);
-  else if (printed && tty) std::cout << "\n";
-
-  std::cout << result.verdict << "\n";
-  if (!result.folderToShow.empty()) std::cout << "folder: " << result.folderToShow << "\n";
+  TerminalJobOptions options;
+  options.assumeYes = yes;
+  const JobResult result = RunTerminalJob(*s, [&](CUpdateJob& job) { job.m_strLocalFile = file; }, options);
   if (result.outcome != JobOutcome::Success) return kExitFailure;
   // Read the device again, as the window does after an update.
   if (s->RunConnectSequence()) std::cout << "device_version: " << s->m_nDeviceVersion << "\n";

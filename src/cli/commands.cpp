@@ -22,6 +22,10 @@ const std::vector<Command>& Commands() {
        "show or change the device's settings (timezone, bright_start, bright_end, clock12, "
        "show_number, band.NAME)",
        CmdConfig},
+      {"watch", "[--update FILE [--yes]] [--connect-delay=MS]",
+       "report devices arriving and leaving; with --update, update each one that arrives", CmdWatch},
+      {"plug", "", "plug the virtual device in (for a watch running elsewhere)", CmdPlug},
+      {"unplug", "", "unplug the virtual device", CmdUnplug},
   };
   return table;
 }

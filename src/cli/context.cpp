@@ -5,6 +5,7 @@
 #include "cli/cli.h"
 #include "core/device/trace_io.h"
 #include "sim/virtual_hid_io.h"
+#include "sim/virtual_plug.h"
 
 namespace orvane::cli {
 
@@ -23,6 +24,14 @@ std::string DefaultVirtualImagePath() {
   else
     base = std::filesystem::temp_directory_path();
   return (base / "orvane" / "virtual-device.img").string();
+}
+
+std::string OpenFailureText(OpenError error) {
+  if (error != OpenError::PermissionDenied) return kNotConnected;
+  return std::string(kNotConnected) +
+         " (the device is present but this user may not open it: install the udev rule "
+         "70-orvane.rules into /etc/udev/rules.d (or install Orvane with the prefix /usr), run "
+         "'udevadm control --reload' and replug the device; see README.md, \"Access without root\")";
 }
 
 int UsageError(const std::string& message) {
@@ -72,11 +81,15 @@ CDeviceSession* CliContext::Connect() {
   return session;
 }
 
-CDeviceSession* CliContext::OpenSession() {
+std::string CliContext::VirtualImagePath() const {
+  return m_options.virtualImage.empty() ? DefaultVirtualImagePath() : m_options.virtualImage;
+}
+
+CDeviceSession* CliContext::CreateSession() {
   if (m_session) return m_session.get();
   std::unique_ptr<CHidIO> io;
   if (m_options.virtualDevice) {
-    m_imagePath = m_options.virtualImage.empty() ? DefaultVirtualImagePath() : m_options.virtualImage;
+    m_imagePath = VirtualImagePath();
     std::error_code ec;
     m_imageExisted = std::filesystem::exists(m_imagePath, ec);
     if (m_imageExisted) {
@@ -90,6 +103,8 @@ CDeviceSession* CliContext::OpenSession() {
     } else {
       m_device = sim::MakeFactoryDevice();
     }
+    // Unplugged from another process (orvane-cli unplug).
+    if (!sim::ImageIsPlugged(m_imagePath)) m_device->Unplug();
     if (m_options.virtualLatencyUs) m_device->SetLatency(std::chrono::microseconds(m_options.virtualLatencyUs));
     io = std::make_unique<sim::CVirtualHidIO>(m_device);
   } else {
@@ -104,22 +119,27 @@ CDeviceSession* CliContext::OpenSession() {
     }
     io = std::move(traced);
   }
-  auto session = std::make_unique<CDeviceSession>(std::move(io));
+  m_session = std::make_unique<CDeviceSession>(std::move(io));
+  return m_session.get();
+}
+
+CDeviceSession* CliContext::OpenSession() {
+  CDeviceSession* session = CreateSession();
+  if (!session) return nullptr;
+  if (session->IsOpen()) return session;
   if (!session->Open()) {
-    if (session->Link().LastOpenError() == OpenError::PermissionDenied)
-      Failure(std::string(kNotConnected) +
-              " (the device is present but this user may not open it: install res/70-orvane.rules "
-              "into /etc/udev/rules.d, then run 'udevadm control --reload' and replug the device)");
-    else
-      Failure(kNotConnected);
+    Failure(OpenFailureText(session->Link().LastOpenError()));
     return nullptr;
   }
-  m_session = std::move(session);
-  return m_session.get();
+  return session;
 }
 
 bool CliContext::Finish() {
   if (m_session) m_session->Link().Close();
+  return SaveVirtualImage();
+}
+
+bool CliContext::SaveVirtualImage() {
   if (!m_device) return true;
   if (m_imageExisted && !m_device->Dirty()) return true;
   std::error_code ec;
@@ -129,6 +149,7 @@ bool CliContext::Finish() {
     Failure(error);
     return false;
   }
+  m_imageExisted = true;
   return true;
 }
 
