@@ -1,0 +1,32 @@
+// Archives for the tests, the demo and the benchmarks, written with
+// libarchive: zip or 7z, with files, folders and links of any name, so that
+// hostile archives (names leaving the folder, links pointing out) can be made
+// as easily as good ones.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orvane::sim {
+
+struct ArchiveItem {
+  enum class Kind { File, Folder, Symlink, Hardlink };
+  std::string name;  // written as given
+  std::string data;  // a file's contents
+  Kind kind = Kind::File;
+  std::string target;  // a link's target
+};
+
+inline ArchiveItem FileItem(std::string name, std::string data) {
+  return {std::move(name), std::move(data), ArchiveItem::Kind::File, {}};
+}
+inline ArchiveItem LinkItem(std::string name, std::string target) {
+  return {std::move(name), {}, ArchiveItem::Kind::Symlink, std::move(target)};
+}
+
+// Writes `items` to `path` as a zip ("*.zip", deflated) or a 7z ("*.7z");
+// `stored` keeps zip entries uncompressed. False with `error` otherwise.
+bool WriteArchive(const std::string& path, const std::vector<ArchiveItem>& items, std::string* error,
+                  bool stored = false);
+
+}  // namespace orvane::sim
