@@ -1,4 +1,5 @@
-// info and update: the connect sequence and the update job from a terminal.
+// info and update: the connect sequence and the update job from a terminal,
+// from a local file or online (version file, archive, unpacking).
 #include <unistd.h>
 
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <thread>
 
 #include "cli/cli.h"
+#include "cli/net_check.h"
+#include "core/update/archive_source.h"
 #include "core/update/info_page.h"
 #include "core/update/update_file.h"
 #include "core/update/update_job.h"
@@ -49,16 +52,27 @@ class TerminalJob : public IUpdateJobObserver {
   void OnPhaseText(const std::string& text) override {
     std::lock_guard lock(m_out);
     m_phase = text;
+    // Phases before sending have no progress line of their own.
+    if (text != kPhaseTextUpdating) std::cout << text << "\n" << std::flush;
   }
   std::string Phase() {
     std::lock_guard lock(m_out);
     return m_phase;
+  }
+  void OnShowFolder(const std::string& folder) override {
+    std::lock_guard lock(m_out);
+    m_folder = folder;
+  }
+  std::string FolderToShow() {
+    std::lock_guard lock(m_out);
+    return m_folder;
   }
 
  private:
   bool m_assumeYes;
   std::mutex& m_out;
   std::string m_phase;
+  std::string m_folder;
 };
 
 }  // namespace
@@ -118,19 +132,24 @@ int CmdInfo(CliContext& ctx, const Args& args) {
 }
 
 int CmdUpdate(CliContext& ctx, const Args& args) {
-  bool yes = false;
-  std::string file;
+  bool yes = false, online = false;
+  Args rest;
   for (const std::string& a : args) {
     if (a == "--yes" || a == "-y")
       yes = true;
-    else if (!a.empty() && a[0] == '-')
+    else if (a == "--online")
+      online = true;
+    else if (a.size() > 1 && a[0] == '-' && a[1] != '-')
       return UsageError("unknown option " + a);
-    else if (file.empty())
-      file = a;
     else
-      return UsageError("update takes one FILE");
+      rest.push_back(a);
   }
-  if (file.empty()) return UsageError("update needs a FILE");
+  NetOptions net;
+  if (std::string e = ParseNetOptions(rest, false, net); !e.empty()) return UsageError(e);
+  if (online && !net.positional.empty()) return UsageError("update --online takes no FILE");
+  if (!online && net.versionUrl) return UsageError("--version-url goes with --online");
+  if (!online && net.positional.empty()) return UsageError("update needs a FILE or --online");
+  if (net.positional.size() > 1) return UsageError("update takes one FILE");
   CDeviceSession* s = ctx.Connect();
   if (!s) return kExitFailure;
   std::cout << "device_version: " << s->m_nDeviceVersion << "\n";
@@ -138,7 +157,24 @@ int CmdUpdate(CliContext& ctx, const Args& args) {
   std::mutex out;
   TerminalJob observer(yes, out);
   CUpdateJob job(*s, observer);
-  job.m_strLocalFile = file;
+  ProgressLine downloadLine(true);
+  if (online) {
+    CheckResult check;
+    if (int rc = RunCheck(ctx, net, check); rc != kExitOk) return rc;
+    // The Send button's question: the device already has this version.
+    if (NeedsVersionPrompt(check.version.netVersion, s->m_nDeviceVersion) &&
+        !observer.AskYesNo(std::string(kTextAlreadyNewest))) {
+      std::cout << kVerdictCancelled << "\n";
+      return kExitFailure;
+    }
+    job.m_strArchiveUrl = check.version.archiveUrl;
+    ArchiveSourceOptions options;
+    options.downloadNotify = &downloadLine;
+    options.observer = &observer;
+    job.m_archiveSource = MakeArchiveSource(options);
+  } else {
+    job.m_strLocalFile = net.positional[0];
+  }
   JobResult result;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -182,7 +218,9 @@ int CmdUpdate(CliContext& ctx, const Args& args) {
   else if (printed && tty) std::cout << "\n";
 
   std::cout << result.verdict << "\n";
-  if (!result.folderToShow.empty()) std::cout << "folder: " << result.folderToShow << "\n";
+  if (!result.detail.empty()) std::cout << "detail: " << result.detail << "\n";
+  // The window opens this folder in the file manager; here it is named.
+  if (!observer.FolderToShow().empty()) std::cout << "folder: " << observer.FolderToShow() << "\n";
   if (result.outcome != JobOutcome::Success) return kExitFailure;
   // Read the device again, as the window does after an update.
   if (s->RunConnectSequence()) std::cout << "device_version: " << s->m_nDeviceVersion << "\n";
