@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 
 #include "core/net/test_http_server.h"
 #include "core/net/version_check.h"
@@ -21,11 +20,7 @@ using test::JobRig;
 class OnlineJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_scratch = test::MakeScratchDir();
     ASSERT_FALSE(m_scratch.empty());
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    m_savedRuntime = old ? std::optional<std::string>(old) : std::nullopt;
-    ::setenv("XDG_RUNTIME_DIR", m_scratch.c_str(), 1);
     m_work = m_scratch + "/orvane/pkg";
     ASSERT_TRUE(m_rig.Connect());
     m_spec = sim::SampleUpdateSpec(test::SmallSizes(), test::BuildBrandBytes());
@@ -34,13 +29,7 @@ class OnlineJobTest : public ::testing::Test {
     ASSERT_TRUE(bytes) << error;
     m_update.assign(bytes->begin(), bytes->end());
   }
-  void TearDown() override {
-    if (m_savedRuntime)
-      ::setenv("XDG_RUNTIME_DIR", m_savedRuntime->c_str(), 1);
-    else
-      ::unsetenv("XDG_RUNTIME_DIR");
-    DeleteTree(m_scratch);
-  }
+  void TearDown() override { DeleteTree(m_scratch); }
 
   // Serves an archive of `items` as /text/NAME and returns its URL.
   std::string Serve(const std::string& name, const std::vector<sim::ArchiveItem>& items) {
@@ -61,11 +50,12 @@ class OnlineJobTest : public ::testing::Test {
     return job.RunUpdate();
   }
 
+  test::ScopedRuntimeDir m_runtime;
+  const std::string m_scratch = m_runtime.Path();
   test::TestHttpServer m_server;
   JobRig m_rig{test::FactoryDevice()};
   UpdateFileSpec m_spec;
-  std::string m_update, m_scratch, m_work;
-  std::optional<std::string> m_savedRuntime;
+  std::string m_update, m_work;
 };
 
 TEST_F(OnlineJobTest, TheWholeRoadLeavesTheExpectedImage) {
