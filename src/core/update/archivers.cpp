@@ -391,7 +391,9 @@ bool RunAndWait(const std::string& program, const std::vector<std::string>& argu
     if (r < 0 && errno != EINTR) return false;
     if (r == 0) {
       if (!killed && Raised(stop)) {
-        ::kill(-pid, SIGKILL);
+        // The whole group, helpers included; the child alone if it has not
+        // made its group yet.
+        if (::kill(-pid, SIGKILL) != 0) ::kill(pid, SIGKILL);
         killed = true;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
