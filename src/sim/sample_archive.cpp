@@ -3,6 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 
 namespace orvane::sim {
@@ -72,6 +74,79 @@ bool WriteArchive(const std::string& path, const std::vector<ArchiveItem>& items
   }
   if (archive_write_close(a.get()) != ARCHIVE_OK) return Fail(a.get(), error, "close");
   return true;
+}
+
+namespace {
+
+uint32_t Crc32(const std::string& data) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : data) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+void Put16(std::string& out, uint32_t v) {
+  out += char(v & 0xFF);
+  out += char((v >> 8) & 0xFF);
+}
+void Put32(std::string& out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+// A block: its CRC (low 16 bits of the CRC-32 of everything after it), then
+// `body` (type, flags, size and the rest).
+std::string Block(const std::string& body) {
+  std::string out;
+  Put16(out, Crc32(body) & 0xFFFF);
+  return out + body;
+}
+
+}  // namespace
+
+bool WriteStoredRar(const std::string& path, const std::vector<ArchiveItem>& files, std::string* error) {
+  std::string out = "Rar!\x1A\x07";
+  out += '\0';
+  std::string main;
+  main += char(0x73);  // archive header
+  Put16(main, 0);
+  Put16(main, 13);
+  Put16(main, 0);
+  Put32(main, 0);
+  out += Block(main);
+  for (const ArchiveItem& f : files) {
+    if (f.data.size() > 0xFFFFFFFFu || f.name.size() > 0xFFFF) {
+      if (error) *error = f.name + " is too large for a RAR 4 archive";
+      return false;
+    }
+    std::string head;
+    head += char(0x74);  // file header
+    Put16(head, 0x8000);  // data follows the header
+    Put16(head, uint32_t(32 + f.name.size()));
+    Put32(head, uint32_t(f.data.size()));  // packed
+    Put32(head, uint32_t(f.data.size()));  // unpacked
+    head += char(3);                       // made on Unix
+    Put32(head, Crc32(f.data));
+    Put32(head, 0x58210000);  // 2024-01-01 as a DOS time
+    head += char(20);         // version needed: 2.0
+    head += char(0x30);       // stored
+    Put16(head, uint32_t(f.name.size()));
+    Put32(head, 0100644);
+    head += f.name;
+    out += Block(head) + f.data;
+  }
+  std::string end;
+  end += char(0x7B);  // end of archive
+  Put16(end, 0x4000);
+  Put16(end, 7);
+  out += Block(end);
+  FILE* file = std::fopen(path.c_str(), "wb");
+  const bool ok = file && std::fwrite(out.data(), 1, out.size(), file) == out.size();
+  if (file && std::fclose(file) != 0) return false;
+  if (!ok && error) *error = "cannot write " + path;
+  return ok;
 }
 
 }  // namespace orvane::sim

@@ -29,4 +29,9 @@ inline ArchiveItem LinkItem(std::string name, std::string target) {
 bool WriteArchive(const std::string& path, const std::vector<ArchiveItem>& items, std::string* error,
                   bool stored = false);
 
+// Writes plain files as a RAR 4 archive with the "store" method (no RAR
+// compressor exists among the project's tools). False with `error` when a
+// file is too large for the format's 32-bit sizes.
+bool WriteStoredRar(const std::string& path, const std::vector<ArchiveItem>& files, std::string* error);
+
 }  // namespace orvane::sim

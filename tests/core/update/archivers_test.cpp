@@ -159,6 +159,22 @@ TEST_F(ArchiversTest, TheBuiltInExtractorUnpacksZipAnd7z) {
   }
 }
 
+TEST_F(ArchiversTest, TheBuiltInExtractorUnpacksRar) {
+  const std::string body(5000, 'r');
+  const std::string archive = m_root + "work/pkg.rar";
+  std::string error;
+  ASSERT_TRUE(sim::WriteStoredRar(archive, {FileItem("notes.txt", "n"), FileItem("sub/Data.qzv", body)}, &error))
+      << error;
+  const UnpackResult r = UnpackUpdateArchive(m_builtIn, archive, m_dest);
+  ASSERT_EQ(r.status, Status::Found) << r.detail;
+  EXPECT_EQ(r.updateFile, m_dest + "/sub/Data.qzv");
+  EXPECT_EQ(ReadAll(r.updateFile), body);
+
+  ASSERT_TRUE(sim::WriteStoredRar(archive, {FileItem("../evil.qzv", body)}, &error));
+  EXPECT_EQ(UnpackUpdateArchive(m_builtIn, archive, m_dest).status, Status::NoUpdateFile);
+  ExpectNothingOutside();
+}
+
 TEST_F(ArchiversTest, SeveralUpdateFilesFollowTheWalkOrder) {
   const std::string archive = Archive("pkg.zip", {FileItem("b.qzv", "top"), FileItem("a/x.qzv", "nested"),
                                                  FileItem("c/y.qzv", "never")});
