@@ -14,6 +14,9 @@ PACKAGES=(
   nlohmann-json3-dev
   # online update: HTTP client, test server, and curl for the download benchmark
   libcurl4-openssl-dev libcpp-httplib-dev curl
+  # update archives: the built-in extractor, and 7-Zip (an external archiver
+  # the job prefers when installed; the unpacking benchmark compares the two)
+  libarchive-dev 7zip
 )
 
 missing=()

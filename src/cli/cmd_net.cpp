@@ -10,22 +10,13 @@
 #include <optional>
 
 #include "cli/cli.h"
+#include "cli/net_check.h"
 #include "core/net/http_download.h"
 #include "core/net/version_check.h"
 #include "core/update/temp_dir.h"
 
 namespace orvane::cli {
 
-namespace {
-
-// Options shared by check and download; the rest are positional.
-struct NetOptions {
-  std::optional<std::string> brand;  // UTF-8 as typed
-  std::optional<std::string> versionUrl;
-  Args positional;
-};
-
-// Returns an empty text on success, else the usage error.
 std::string ParseNetOptions(const Args& args, bool allowBrand, NetOptions& out) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -53,6 +44,8 @@ std::string ParseNetOptions(const Args& args, bool allowBrand, NetOptions& out) 
   return std::string();
 }
 
+namespace {
+
 // The brand as the device stores it: GBK bytes, zero-filled to a page.
 bool BrandFromUtf8(const std::string& utf8, BrandPage& page, std::string& error) {
   iconv_t cd = ::iconv_open("GBK", "UTF-8");
@@ -76,49 +69,42 @@ bool BrandFromUtf8(const std::string& utf8, BrandPage& page, std::string& error)
   return true;
 }
 
-// Prints the progress line of a download to stderr: rewritten in place on a
-// terminal, one line per second otherwise.
-class ProgressLine : public IDownloadNotify {
- public:
-  void Post(unsigned message, uint64_t wParam, int64_t lParam) override {
-    const auto now = std::chrono::steady_clock::now();
-    if (message == WM_DOWNLOAD_SIZE) {
-      m_size = wParam;
-      m_start = m_last = now;
-      m_lastBytes = 0;
-    } else if (message == WM_DOWNLOAD_PROGRESS && m_start) {
-      // Measured here: the notice's rate stops at 32 bits.
-      const uint64_t received = uint64_t(lParam);
-      const double seconds = std::chrono::duration<double>(now - m_last).count();
-      const double speed = seconds > 0 ? double(received - m_lastBytes) / 1024.0 / seconds : 0.0;
-      m_last = now;
-      m_lastBytes = received;
-      Show(DownloadProgressTextAt(speed, received, m_size));
-    }
-  }
-  // The final state, with the average speed of the whole transfer.
-  void Finish(uint64_t received) {
-    if (!m_start) return;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - *m_start).count();
-    Show(DownloadProgressTextAt(seconds > 0 ? double(received) / 1024.0 / seconds : 0.0, received,
-                                m_size));
-    if (m_tty) std::cerr << "\n";
-  }
+}  // namespace
 
- private:
-  void Show(const std::string& text) {
-    if (m_tty)
-      std::cerr << "\r" << text << "\x1b[K" << std::flush;
-    else
-      std::cerr << text << "\n";
+void ProgressLine::Post(unsigned message, uint64_t wParam, int64_t lParam) {
+  const auto now = std::chrono::steady_clock::now();
+  if (message == WM_DOWNLOAD_SIZE) {
+    m_size = wParam;
+    m_start = m_last = now;
+    m_lastBytes = 0;
+  } else if (message == WM_DOWNLOAD_PROGRESS && m_start) {
+    // Measured here: the notice's rate stops at 32 bits.
+    const uint64_t received = uint64_t(lParam);
+    const double seconds = std::chrono::duration<double>(now - m_last).count();
+    const double speed = seconds > 0 ? double(received - m_lastBytes) / 1024.0 / seconds : 0.0;
+    m_last = now;
+    m_lastBytes = received;
+    Show(DownloadProgressTextAt(speed, received, m_size));
+  } else if (message == WM_DOWNLOAD_DONE && m_finishOnDone && wParam == kDownloadOk) {
+    Finish(m_size ? m_size : m_lastBytes);
   }
-  bool m_tty = ::isatty(STDERR_FILENO) == 1;
-  uint64_t m_size = 0;
-  uint64_t m_lastBytes = 0;
-  std::optional<std::chrono::steady_clock::time_point> m_start;
-  std::chrono::steady_clock::time_point m_last;
-};
+}
+
+void ProgressLine::Finish(uint64_t received) {
+  if (!m_start) return;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - *m_start).count();
+  Show(DownloadProgressTextAt(seconds > 0 ? double(received) / 1024.0 / seconds : 0.0, received, m_size));
+  if (m_tty) std::cerr << "\n";
+}
+
+void ProgressLine::Show(const std::string& text) {
+  if (m_tty)
+    std::cerr << "\r" << text << "\x1b[K" << std::flush;
+  else
+    std::cerr << text << "\n";
+}
+
+namespace {
 
 uint64_t FileSize(const std::string& path) {
   struct stat st {};
@@ -153,13 +139,8 @@ bool Fetch(const std::string& url, const std::string& target, IDownloadNotify* o
   return true;
 }
 
-struct CheckResult {
-  std::string versionUrl;
-  VersionFile version;
-};
+}  // namespace
 
-// The online check: the brand table (or the URL given), then the version
-// file. Prints what it found; returns an exit code.
 int RunCheck(CliContext& ctx, const NetOptions& options, CheckResult& result) {
   if (options.versionUrl) {
     result.versionUrl = *options.versionUrl;
@@ -198,8 +179,6 @@ int RunCheck(CliContext& ctx, const NetOptions& options, CheckResult& result) {
             << "archive_url: " << result.version.archiveUrl << "\n";
   return kExitOk;
 }
-
-}  // namespace
 
 int CmdCheck(CliContext& ctx, const Args& args) {
   NetOptions options;

@@ -1,10 +1,13 @@
-// info and update: the connect sequence and the update job from a terminal.
+// info and update: the connect sequence and the update job from a terminal,
+// from a local file or online (version file, archive, unpacking).
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
 #include "cli/job_runner.h"
+#include "cli/net_check.h"
+#include "core/update/archive_source.h"
 #include "core/update/info_page.h"
 #include "core/update/update_file.h"
 #include "core/update/update_job.h"
@@ -66,26 +69,45 @@ int CmdInfo(CliContext& ctx, const Args& args) {
 }
 
 int CmdUpdate(CliContext& ctx, const Args& args) {
-  bool yes = false;
-  std::string file;
+  bool yes = false, online = false;
+  Args rest;
   for (const std::string& a : args) {
     if (a == "--yes" || a == "-y")
       yes = true;
-    else if (!a.empty() && a[0] == '-')
+    else if (a == "--online")
+      online = true;
+    else if (a.size() > 1 && a[0] == '-' && a[1] != '-')
       return UsageError("unknown option " + a);
-    else if (file.empty())
-      file = a;
     else
-      return UsageError("update takes one FILE");
+      rest.push_back(a);
   }
-  if (file.empty()) return UsageError("update needs a FILE");
+  NetOptions net;
+  if (std::string e = ParseNetOptions(rest, false, net); !e.empty()) return UsageError(e);
+  if (online && !net.positional.empty()) return UsageError("update --online takes no FILE");
+  if (!online && net.versionUrl) return UsageError("--version-url goes with --online");
+  if (!online && net.positional.empty()) return UsageError("update needs a FILE or --online");
+  if (net.positional.size() > 1) return UsageError("update takes one FILE");
   CDeviceSession* s = ctx.Connect();
   if (!s) return kExitFailure;
   std::cout << "device_version: " << s->m_nDeviceVersion << "\n";
 
+  ProgressLine downloadLine(true);
+  CheckResult check;
+  if (online) {
+    if (int rc = RunCheck(ctx, net, check); rc != kExitOk) return rc;
+  }
   TerminalJobOptions options;
   options.assumeYes = yes;
-  const JobResult result = RunTerminalJob(*s, [&](CUpdateJob& job) { job.m_strLocalFile = file; }, options);
+  const JobResult result = RunTerminalJob(
+      *s,
+      [&](CUpdateJob& job, IUpdateJobObserver& observer) {
+        if (!online) {
+          job.m_strLocalFile = net.positional[0];
+          return true;
+        }
+        return ConfigureOnlineJob(job, observer, check, s->m_nDeviceVersion, downloadLine);
+      },
+      options);
   if (result.outcome != JobOutcome::Success) return kExitFailure;
   // Read the device again, as the window does after an update.
   if (s->RunConnectSequence()) std::cout << "device_version: " << s->m_nDeviceVersion << "\n";

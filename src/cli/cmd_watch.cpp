@@ -112,8 +112,9 @@ void EjectAndReport(const std::string& sysfsRoot) {
 }  // namespace
 
 int CmdWatch(CliContext& ctx, const Args& args) {
-  bool yes = false;
+  bool yes = false, online = false;
   std::string file;
+  NetOptions net;
   MonitorTimings timings;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -125,6 +126,13 @@ int CmdWatch(CliContext& ctx, const Args& args) {
     } else if (a.rfind("--update=", 0) == 0) {
       file = a.substr(std::strlen("--update="));
       if (file.empty()) return UsageError("--update= needs a FILE");
+    } else if (a == "--online") {
+      online = true;
+    } else if (a == "--version-url") {
+      if (i + 1 >= args.size()) return UsageError("--version-url needs a URL");
+      net.versionUrl = args[++i];
+    } else if (a.rfind("--version-url=", 0) == 0) {
+      net.versionUrl = a.substr(std::strlen("--version-url="));
     } else if (a.rfind("--connect-delay=", 0) == 0) {
       uint32_t ms = 0;
       if (!ParseNumber(a.substr(std::strlen("--connect-delay=")), ms) || ms > 60000)
@@ -134,6 +142,8 @@ int CmdWatch(CliContext& ctx, const Args& args) {
       return UsageError("watch: unknown argument " + a);
     }
   }
+  if (online && !file.empty()) return UsageError("watch takes --update FILE or --online, not both");
+  if (net.versionUrl && !online) return UsageError("--version-url goes with --online");
   if (!file.empty() && ::access(file.c_str(), R_OK) != 0)
     return Failure("cannot read " + file + ": " + std::strerror(errno));
 
@@ -160,7 +170,7 @@ int CmdWatch(CliContext& ctx, const Args& args) {
     eject = [root = options.sysfsRoot] { EjectAndReport(root); };
   }
 
-  WatchTarget target(*session, eject, !file.empty());
+  WatchTarget target(*session, eject, !file.empty() || online);
   CConnectionMonitor monitor(target, clock, timings);
   CDeviceEventLoop loop(*source, monitor, clock);
   SignalScope signals(loop);
@@ -173,8 +183,23 @@ int CmdWatch(CliContext& ctx, const Args& args) {
     options.assumeYes = yes;
     // Arrivals and removals are still served while the job runs.
     options.waitTick = [&loop](std::chrono::milliseconds wait) { return loop.RunOnce(wait); };
-    const JobResult result =
-        RunTerminalJob(*session, [&file](CUpdateJob& job) { job.m_strLocalFile = file; }, options);
+    // Online: the version file of this device's brand, then its archive.
+    CheckResult check;
+    ProgressLine downloadLine(true);
+    if (online && RunCheck(ctx, net, check) != kExitOk) {
+      monitor.EndJob(false);
+      continue;
+    }
+    const JobResult result = RunTerminalJob(
+        *session,
+        [&](CUpdateJob& job, IUpdateJobObserver& observer) {
+          if (!online) {
+            job.m_strLocalFile = file;
+            return true;
+          }
+          return ConfigureOnlineJob(job, observer, check, session->m_nDeviceVersion, downloadLine);
+        },
+        options);
     // Other processes that use the image see the update now, not at exit.
     ctx.SaveVirtualImage();
     monitor.EndJob(result.outcome == JobOutcome::Success);

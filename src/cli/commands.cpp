@@ -7,7 +7,8 @@ const std::vector<Command>& Commands() {
       {"probe", "", "print the device's boot version and capacity", CmdProbe},
       {"dump", "AREA PAGE", "print one 256-byte page of area 0 or 1 as hex", CmdDump},
       {"info", "[--json]", "connect and print the device's records and versions", CmdInfo},
-      {"update", "FILE [--yes]", "write an update file into the device", CmdUpdate},
+      {"update", "FILE | --online [--version-url URL] [--yes]",
+       "write an update file (or the archive the version file names) into the device", CmdUpdate},
       {"check", "[--brand TEXT] [--version-url URL]",
        "fetch the version file for the device's brand; print the online version", CmdCheck},
       {"download", "URL FILE | --version-url URL [FILE]",
@@ -22,7 +23,7 @@ const std::vector<Command>& Commands() {
        "show or change the device's settings (timezone, bright_start, bright_end, clock12, "
        "show_number, band.NAME)",
        CmdConfig},
-      {"watch", "[--update FILE [--yes]] [--connect-delay=MS]",
+      {"watch", "[--update FILE | --online [--version-url URL]] [--yes] [--connect-delay=MS]",
        "report devices arriving and leaving; with --update, update each one that arrives", CmdWatch},
       {"plug", "", "plug the virtual device in (for a watch running elsewhere)", CmdPlug},
       {"unplug", "", "unplug the virtual device", CmdUnplug},

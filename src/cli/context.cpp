@@ -74,6 +74,7 @@ CliContext::~CliContext() {
 CDeviceSession* CliContext::Connect() {
   CDeviceSession* session = OpenSession();
   if (!session) return nullptr;
+  if (session->m_bConnected) return session;  // one connect sequence per command
   if (!session->RunConnectSequence()) {
     Failure(kNotConnected);
     return nullptr;

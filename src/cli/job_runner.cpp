@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "core/net/version_check.h"
+#include "core/update/archive_source.h"
 #include "core/util/gbk.h"
 
 namespace orvane::cli {
@@ -38,16 +40,27 @@ class TerminalJob : public IUpdateJobObserver {
   void OnPhaseText(const std::string& text) override {
     std::lock_guard lock(m_out);
     m_phase = text;
+    // Phases before sending (unpacking) have no progress line of their own.
+    if (text != kPhaseTextUpdating) std::cout << text << "\n" << std::flush;
   }
   std::string Phase() {
     std::lock_guard lock(m_out);
     return m_phase;
+  }
+  void OnShowFolder(const std::string& folder) override {
+    std::lock_guard lock(m_out);
+    m_folder = folder;
+  }
+  std::string FolderToShow() {
+    std::lock_guard lock(m_out);
+    return m_folder;
   }
 
  private:
   bool m_assumeYes;
   std::mutex& m_out;
   std::string m_phase;
+  std::string m_folder;
 };
 
 }  // namespace
@@ -59,13 +72,17 @@ std::string BrandText(const CDeviceSession& s) {
   return GbkToUtf8(std::string_view(reinterpret_cast<const char*>(b.data()), n));
 }
 
-JobResult RunTerminalJob(CDeviceSession& s, const std::function<void(CUpdateJob&)>& configure,
-                         const TerminalJobOptions& options) {
+JobResult RunTerminalJob(CDeviceSession& s, const JobConfigure& configure, const TerminalJobOptions& options) {
   std::mutex out;
   TerminalJob observer(options.assumeYes, out);
   CUpdateJob job(s, observer);
-  configure(job);
   JobResult result;
+  if (!configure(job, observer)) {
+    result.outcome = JobOutcome::Cancelled;
+    result.verdict = kVerdictCancelled;
+    std::cout << result.verdict << "\n";
+    return result;
+  }
   std::atomic<bool> done{false};
   std::thread worker([&] {
     result = job.RunUpdate();
@@ -121,8 +138,24 @@ JobResult RunTerminalJob(CDeviceSession& s, const std::function<void(CUpdateJob&
   else if (printed && tty) std::cout << "\n";
 
   std::cout << result.verdict << "\n";
-  if (!result.folderToShow.empty()) std::cout << "folder: " << result.folderToShow << "\n";
+  if (!result.detail.empty()) std::cout << "detail: " << result.detail << "\n";
+  // The window opens this folder in the file manager; here it is named.
+  if (!observer.FolderToShow().empty()) std::cout << "folder: " << observer.FolderToShow() << "\n";
   return result;
+}
+
+bool ConfigureOnlineJob(CUpdateJob& job, IUpdateJobObserver& observer, const CheckResult& check,
+                        int32_t deviceVersion, IDownloadNotify& downloadNotices) {
+  if (NeedsVersionPrompt(check.version.netVersion, deviceVersion) &&
+      !observer.AskYesNo(std::string(kTextAlreadyNewest)))
+    return false;
+  job.m_strArchiveUrl = check.version.archiveUrl;
+  ArchiveSourceOptions options;
+  options.downloadNotify = &downloadNotices;
+  options.observer = &observer;
+  options.stop = &job.m_bStopping;
+  job.m_archiveSource = MakeArchiveSource(options);
+  return true;
 }
 
 }  // namespace orvane::cli

@@ -3,26 +3,10 @@
 set -euo pipefail
 CLI="$1"
 HTTPD="$2"
-WORK="$(mktemp -d)"
-PID=""
-cleanup() {
-  [ -n "$PID" ] && kill "$PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-mkdir -p "$WORK/www" "$WORK/run"
-chmod 700 "$WORK/run"
-export XDG_RUNTIME_DIR="$WORK/run"
+# shellcheck source=server_lib.sh
+. "$(dirname "$0")/server_lib.sh"
 head -c 300000 /dev/urandom > "$WORK/www/pkg.zip"
-
-"$HTTPD" "$WORK/www" 60 > "$WORK/port" &
-PID=$!
-for _ in $(seq 1 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
-PORT="$(cat "$WORK/port")"
-[ -n "$PORT" ] || fail "server did not start"
-BASE="http://127.0.0.1:$PORT"
+start_server "$HTTPD"
 printf '20240517\r\n%s/pkg.zip\r\n' "$BASE" > "$WORK/www/ver.txt"
 
 # check prints what the version file says.

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/brands.h"
 #include "core/session/device_session.h"
+#include "core/update/info_page.h"
 #include "core/update/scramble.h"
 #include "core/update/update_job.h"
 #include "core/update/update_writer.h"
@@ -79,11 +81,13 @@ struct RecordingObserver : IUpdateJobObserver {
   bool answer = true;
   std::vector<std::string> asked;
   std::vector<std::string> phases;
+  std::vector<std::string> shownFolders;
   bool AskYesNo(const std::string& text) override {
     asked.push_back(text);
     return answer;
   }
   void OnPhaseText(const std::string& text) override { phases.push_back(text); }
+  void OnShowFolder(const std::string& folder) override { shownFolders.push_back(folder); }
 };
 
 struct JobRig {
@@ -150,5 +154,49 @@ inline sim::SampleSizes SmallSampleSizes() {
 }
 
 inline uint32_t Round4k(size_t n) { return uint32_t((n + 4095) / 4096 * 4096); }
+
+// The build brand as a file's brand bytes.
+inline std::vector<uint8_t> BuildBrandBytes() {
+  return {brands::kBuildBrand.begin(), brands::kBuildBrand.end()};
+}
+
+// Small sections of every kind, a reserved area and two device blocks.
+inline sim::SampleSizes SmallSizes() { return SmallSampleSizes(); }
+
+// The area table a fresh layout gives for `spec`.
+inline InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, uint32_t reserved) {
+  InfoPage p = before;
+  p.SetReservedStart(0x19000);
+  p.SetReservedLength(reserved);
+  uint32_t at = 0x19000 + reserved;
+  const std::pair<int, std::pair<void (InfoPage::*)(uint32_t), void (InfoPage::*)(uint32_t)>> order[] = {
+      {3, {&InfoPage::SetArea3Start, &InfoPage::SetArea3Length}},
+      {2, {&InfoPage::SetArea2Start, &InfoPage::SetArea2Length}},
+      {4, {&InfoPage::SetArea4Start, &InfoPage::SetArea4Length}},
+      {5, {&InfoPage::SetArea5Start, &InfoPage::SetArea5Length}}};
+  for (const auto& [section, setters] : order) {
+    const uint32_t len = Round4k(spec.sections[section].size());
+    (p.*setters.first)(at);
+    (p.*setters.second)(len);
+    at += len;
+  }
+  p.SetEnd(at);
+  p.Seal();
+  return p;
+}
+
+// What a connected factory device holds after a complete update with the
+// small sample `spec`: the table relaid afresh, the T3K block, the reserved
+// area erased, every section in its area.
+inline ExpectedImage FactoryImageAfter(JobRig& rig, const UpdateFileSpec& spec) {
+  const InfoPage table = FreshTable(InfoPage(rig.session.m_InfoPage), spec, SmallSizes().reserved);
+  ExpectedImage expected(*rig.device);
+  expected.Put(0, kInfoPage * 256, {table.bytes().begin(), table.bytes().end()});
+  expected.Put(0, 0, spec.sections[0]);
+  expected.PutDeviceBlock(spec.blocks[1].data);  // the T3K block
+  expected.Erase(0, 0x19, 2);                     // the reserved area
+  expected.PutSections(spec, table.Area2Start(), table.Area3Start(), table.Area4Start(), table.Area5Start());
+  return expected;
+}
 
 }  // namespace orvane::test

@@ -100,6 +100,7 @@ JobResult CUpdateJob::RunUpdate() {
       if (!source.verdict.empty()) {
         result = Verdict(source.verdict);
         result.folderToShow = source.folderToShow;
+        result.detail = source.detail;
       }
       path = source.updateFile;
     }
@@ -128,6 +129,9 @@ JobResult CUpdateJob::RunUpdate() {
     progress.m_nBytesTotal = 0;
     progress.m_nBytesDone = 0;
   }
+  if (result.detail.empty()) result.detail = source.detail;
+  if (result.outcome == JobOutcome::Failed && !result.folderToShow.empty() && !m_bStopping)
+    m_observer.OnShowFolder(result.folderToShow);
   return result;
 }
 

@@ -11,6 +11,7 @@
 
 #include "core/session/device_session.h"
 #include "core/update/area_plan.h"
+#include "core/update/file_helpers.h"
 #include "core/update/update_file.h"
 
 namespace orvane {
@@ -36,6 +37,11 @@ class IUpdateJobObserver : public IUpdateQuestions {
   virtual void OnSendingStarted(uint32_t total) { (void)total; }
   // The last byte went out; the front end refreshes the progress text once.
   virtual void OnSendingDone() {}
+  // A failed job asks to open `folder` (the work folder of a downloaded
+  // archive) so that the user can unpack it by hand. Called last, after the
+  // verdict is settled and never while the front end is closing; a window
+  // opens it in the file manager after showing the verdict.
+  virtual void OnShowFolder(const std::string& folder) { (void)folder; }
 };
 
 enum class JobOutcome { Success, Failed, Cancelled };
@@ -44,6 +50,7 @@ struct JobResult {
   JobOutcome outcome = JobOutcome::Failed;
   std::string verdict;       // the text shown to the user
   std::string folderToShow;  // a folder to open for unpacking by hand, or empty
+  std::string detail;        // for logs and the command line: why, or how the archive was unpacked
 };
 
 // The archive path of the source step: downloads and unpacks, then names the
@@ -54,6 +61,7 @@ struct ArchiveSourceResult {
   std::string folderToShow;
   std::string extractionFolder;  // removed at the end of the job
   std::string archivePath;       // deleted when the update file cannot be opened
+  std::string detail;
 };
 using ArchiveSource = std::function<ArchiveSourceResult(const std::string& archiveUrl)>;
 // Removes a folder tree (the extraction folder) at the end of a job.
@@ -70,7 +78,7 @@ class CUpdateJob {
   std::string m_strLocalFile;
   std::string m_strArchiveUrl;
   ArchiveSource m_archiveSource;
-  TreeRemover m_removeTree;
+  TreeRemover m_removeTree = DeleteTree;
   // Set when the front end is closing: no retries, no message.
   std::atomic<bool> m_bStopping{false};
 

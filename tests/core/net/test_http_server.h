@@ -249,6 +249,31 @@ inline std::string MakeScratchDir() {
   return tmpl;
 }
 
+// Points the private temporary directory (through XDG_RUNTIME_DIR) at a
+// fresh scratch folder for the object's life.
+class ScopedRuntimeDir {
+ public:
+  ScopedRuntimeDir() : m_dir(MakeScratchDir()) {
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    m_hadOld = old != nullptr;
+    if (old) m_old = old;
+    ::setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
+  }
+  ~ScopedRuntimeDir() {
+    if (m_hadOld)
+      ::setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
+    else
+      ::unsetenv("XDG_RUNTIME_DIR");
+  }
+  ScopedRuntimeDir(const ScopedRuntimeDir&) = delete;
+  ScopedRuntimeDir& operator=(const ScopedRuntimeDir&) = delete;
+  const std::string& Path() const { return m_dir; }
+
+ private:
+  std::string m_dir, m_old;
+  bool m_hadOld = false;
+};
+
 inline std::string ReadWholeFile(const std::string& path) {
   std::string out;
   FILE* f = std::fopen(path.c_str(), "rb");

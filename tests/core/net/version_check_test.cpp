@@ -159,22 +159,9 @@ TEST(VersionCheck, ArchivePathsInTheTemporaryDirectory) {
 
 class ArchiveDownloadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_dir = test::MakeScratchDir();
-    ASSERT_FALSE(m_dir.empty());
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    m_hadOld = old != nullptr;
-    if (old) m_old = old;
-    ::setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
-  }
-  void TearDown() override {
-    if (m_hadOld)
-      ::setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
-    else
-      ::unsetenv("XDG_RUNTIME_DIR");
-  }
-  std::string m_dir, m_old;
-  bool m_hadOld = false;
+  void SetUp() override { ASSERT_FALSE(m_dir.empty()); }
+  test::ScopedRuntimeDir m_runtime;
+  const std::string m_dir = m_runtime.Path();
 };
 
 TEST_F(ArchiveDownloadTest, OutcomeComesBackFromTheSynchronousStart) {

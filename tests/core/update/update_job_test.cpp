@@ -11,45 +11,17 @@ using test::ExpectedImage;
 using test::JobRig;
 using test::Round4k;
 
-std::vector<uint8_t> Brand() { return {brands::kBuildBrand.begin(), brands::kBuildBrand.end()}; }
+using test::FreshTable;
+using test::SmallSizes;
 
-sim::SampleSizes SmallSizes() { return test::SmallSampleSizes(); }
-
-// The area table a fresh layout gives for `spec`.
-InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, uint32_t reserved) {
-  InfoPage p = before;
-  p.SetReservedStart(0x19000);
-  p.SetReservedLength(reserved);
-  uint32_t at = 0x19000 + reserved;
-  const std::pair<int, std::pair<void (InfoPage::*)(uint32_t), void (InfoPage::*)(uint32_t)>> order[] = {
-      {3, {&InfoPage::SetArea3Start, &InfoPage::SetArea3Length}},
-      {2, {&InfoPage::SetArea2Start, &InfoPage::SetArea2Length}},
-      {4, {&InfoPage::SetArea4Start, &InfoPage::SetArea4Length}},
-      {5, {&InfoPage::SetArea5Start, &InfoPage::SetArea5Length}}};
-  for (const auto& [section, setters] : order) {
-    const uint32_t len = Round4k(spec.sections[section].size());
-    (p.*setters.first)(at);
-    (p.*setters.second)(len);
-    at += len;
-  }
-  p.SetEnd(at);
-  p.Seal();
-  return p;
-}
+std::vector<uint8_t> Brand() { return test::BuildBrandBytes(); }
 
 TEST(UpdateJob, RelaysTheFactoryTableAndLeavesTheExactImage) {
   JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
   const UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
   rig.WriteFile(spec);
-  const InfoPage table = FreshTable(InfoPage(rig.session.m_InfoPage), spec, SmallSizes().reserved);
-
-  ExpectedImage expected(*rig.device);
-  expected.Put(0, kInfoPage * 256, {table.bytes().begin(), table.bytes().end()});
-  expected.Put(0, 0, spec.sections[0]);
-  expected.PutDeviceBlock(spec.blocks[1].data);  // the T3K block
-  expected.Erase(0, 0x19, 2);                     // the reserved area
-  expected.PutSections(spec, table.Area2Start(), table.Area3Start(), table.Area4Start(), table.Area5Start());
+  const ExpectedImage expected = test::FactoryImageAfter(rig, spec);
 
   const JobResult r = rig.Run();
   EXPECT_EQ(r.outcome, JobOutcome::Success);
