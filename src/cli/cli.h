@@ -20,6 +20,7 @@ struct GlobalOptions {
   bool virtualDevice = false;
   std::string virtualImage;  // empty: the default image in the user's data directory
   std::string traceFile;
+  std::string replayFile;  // play a recorded trace back instead of talking to a device
   uint32_t virtualLatencyUs = 0;  // per report, to show real pacing with the virtual device
 };
 

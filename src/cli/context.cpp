@@ -1,8 +1,11 @@
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <iostream>
 
 #include "cli/cli.h"
+#include "core/device/replay_io.h"
 #include "core/device/trace_io.h"
 #include "sim/virtual_hid_io.h"
 #include "sim/virtual_plug.h"
@@ -108,6 +111,17 @@ CDeviceSession* CliContext::CreateSession() {
     if (!sim::ImageIsPlugged(m_imagePath)) m_device->Unplug();
     if (m_options.virtualLatencyUs) m_device->SetLatency(std::chrono::microseconds(m_options.virtualLatencyUs));
     io = std::make_unique<sim::CVirtualHidIO>(m_device);
+  } else if (!m_options.replayFile.empty()) {
+    std::ifstream in(m_options.replayFile);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<TraceEvent> events;
+    std::string error;
+    if (!in || !ParseTrace(text.str(), events, &error)) {
+      Failure(m_options.replayFile + ": " + (in ? error : std::string("cannot be read")));
+      return nullptr;
+    }
+    io = std::make_unique<CReplayHidIO>(std::move(events));
   } else {
     io = MakeHidApiIO();
   }

@@ -15,7 +15,8 @@ void PrintHelp() {
             << DefaultVirtualImagePath()
             << ")\n"
                "  --virtual-latency=US      pace the virtual device at US microseconds per report\n"
-               "  --trace FILE              record every report exchanged with the device\n\n"
+               "  --trace FILE              record every report exchanged with the device\n"
+               "  --replay=TRACE            play a recorded trace back as the device (support cases)\n\n"
                "commands:\n";
   for (const Command& c : Commands()) {
     std::string head = std::string(c.name) + (*c.usage ? " " : "") + c.usage;
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
     } else if (arg.rfind("--virtual-latency=", 0) == 0) {
       if (!ParseNumber(arg.substr(std::strlen("--virtual-latency=")), options.virtualLatencyUs))
         return UsageError("--virtual-latency= needs a number of microseconds");
+    } else if (arg.rfind("--replay=", 0) == 0) {
+      options.replayFile = arg.substr(std::strlen("--replay="));
+      if (options.replayFile.empty()) return UsageError("--replay= needs a trace file");
     } else if (arg == "--trace") {
       if (i + 1 >= argc) return UsageError("--trace needs a file name");
       options.traceFile = argv[++i];
@@ -56,6 +60,8 @@ int main(int argc, char** argv) {
     }
   }
   if (rest.empty()) return UsageError("no command given");
+  if (options.virtualDevice && !options.replayFile.empty())
+    return UsageError("--replay and --virtual-device exclude each other");
   const std::string name = rest.front();
   rest.erase(rest.begin());
   for (const Command& c : Commands()) {

@@ -19,6 +19,14 @@ expect_in "dump first line" "^0000: ff ff" "$WORK/out"
 expect_in "trace command" " OUT 65 00f217" "$WORK/trace"
 expect_in "trace data" " IN 65 00ffff" "$WORK/trace"
 
+# A captured exchange played back gives the same answers, with no device.
+"$CLI" --virtual-device="$IMG" --trace "$WORK/info.trace" info >"$WORK/live" 2>&1; check "traced info" 0 $?
+"$CLI" --replay="$WORK/info.trace" info >"$WORK/replayed" 2>&1; check "replayed info" 0 $?
+cmp -s "$WORK/live" "$WORK/replayed" || { echo "FAIL: replayed info differs"; fails=$((fails + 1)); }
+echo "0.1 NONSENSE" >"$WORK/bad.trace"
+"$CLI" --replay="$WORK/bad.trace" info >"$WORK/out" 2>&1; check "bad trace" 1 $?
+expect_in "bad trace message" "malformed" "$WORK/out"
+
 # Usage errors: exit 2.
 "$CLI" --virtual-device="$IMG" >/dev/null 2>&1; check "no command" 2 $?
 "$CLI" --virtual-device="$IMG" frobnicate >/dev/null 2>&1; check "unknown command" 2 $?
