@@ -134,7 +134,9 @@ bool CopyData(archive* a, int fd, uint64_t& budget, std::string& error, const st
   for (;;) {
     const int r = archive_read_data_block(a, &block, &size, &offset);
     if (r == ARCHIVE_EOF) break;
-    if (r < ARCHIVE_WARN) {
+    // libarchive reports a failed CRC as a warning: data that does not match
+    // its checksum is never taken as an update file.
+    if (r != ARCHIVE_OK) {
       error = std::string("corrupt archive: ") + (archive_error_string(a) ? archive_error_string(a) : "read error");
       return false;
     }
@@ -509,6 +511,10 @@ UnpackResult UnpackUpdateArchive(const ArchiverTable& table, const std::string& 
       unpacked = RunAndWait(command.program, command.arguments, exitCode, limits.maxBytes, stop);
       if (!unpacked) {
         error = "cannot start " + command.program;
+      } else if (exitCode != 0) {
+        // A failed CRC or a cut-off archive: what it left is not trusted.
+        unpacked = false;
+        error = "exited with code " + std::to_string(exitCode);
       } else if (!CheckExtractedTree(destination, limits, error)) {
         DeleteTree(destination);
         result.status = UnpackResult::Status::Refused;

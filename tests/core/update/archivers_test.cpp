@@ -299,6 +299,31 @@ TEST_F(ArchiversTest, SevenZipUnpacksWhenInstalled) {
   ExpectNothingOutside();
 }
 
+// Damage in transit: a stored update file with one byte flipped fails the
+// archive's CRC. libarchive calls that a warning and 7-Zip exits with 2;
+// neither may hand the damaged file on as the update file.
+TEST_F(ArchiversTest, AnArchiveWithABadChecksumIsNeverUsed) {
+  const std::string content(6000, 'q');
+  const std::string path = m_root + "work/crc.zip";
+  std::string error;
+  ASSERT_TRUE(sim::WriteArchive(path, {FileItem("u.qzv", content)}, &error, /*stored=*/true)) << error;
+  std::string bytes = ReadAll(path);
+  const size_t at = bytes.find(content);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 5000] ^= 0x01;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+
+  std::vector<ArchiverTable> tables = {m_builtIn};
+  ArchiverCommand c;
+  if (FindArchiver({{"7zz", ArgumentForm::Extract}}, 0, m_dest, "", c))
+    tables.push_back({{"7zz", ArgumentForm::Extract}, {"", ArgumentForm::BuiltIn}});
+  for (const ArchiverTable& table : tables) {
+    const UnpackResult r = UnpackUpdateArchive(table, path, m_dest);
+    EXPECT_NE(r.status, Status::Found) << r.updateFile;
+    EXPECT_NE(r.detail.find("corrupt"), std::string::npos) << r.detail;
+  }
+}
+
 TEST(ArchiveType, LowerCaseExtensionsOnly) {
   EXPECT_TRUE(IsArchiveType("/t/a.zip"));
   EXPECT_TRUE(IsArchiveType("/t/a.rar"));
