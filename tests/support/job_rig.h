@@ -167,8 +167,8 @@ inline sim::SampleSizes SmallSizes() { return SmallSampleSizes(); }
 inline InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, uint32_t reserved) {
   InfoPage p = before;
   p.SetReservedStart(0x19000);
-  p.SetReservedLength(reserved);
-  uint32_t at = 0x19000 + reserved;
+  p.SetReservedLength(Round4k(reserved));  // whole sectors
+  uint32_t at = 0x19000 + Round4k(reserved);
   const std::pair<int, std::pair<void (InfoPage::*)(uint32_t), void (InfoPage::*)(uint32_t)>> order[] = {
       {3, {&InfoPage::SetArea3Start, &InfoPage::SetArea3Length}},
       {2, {&InfoPage::SetArea2Start, &InfoPage::SetArea2Length}},

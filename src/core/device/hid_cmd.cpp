@@ -131,6 +131,7 @@ bool CHidCmd::SendCommand(uint8_t code, uint32_t param0, uint32_t param1, uint32
 bool CHidCmd::ReadResponse(HidCommandPacket* out) {
   std::lock_guard lock(m_exchange);
   if (out) *out = HidCommandPacket::Load(HidCommandPacket::Bytes{});
+  m_lastReplyRefused = false;
   if (!TransferAllowed()) return false;
   size_t n = 0;
   if (!m_IO->ReadReport(m_Report, &n)) return false;
@@ -142,6 +143,7 @@ bool CHidCmd::ReadResponse(HidCommandPacket* out) {
   const HidCommandPacket reply = HidCommandPacket::Load(bytes);
   if (!reply.IsWellFormed()) return false;
   if (out) *out = reply;
+  m_lastReplyRefused = reply.Param0 != 0;
   return reply.Param0 == 0;
 }
 
@@ -167,6 +169,7 @@ int CHidCmd::ReadPage(uint8_t area, uint32_t page, std::span<uint8_t, kPageSize>
 
 int CHidCmd::WritePages(uint32_t pageCount, std::span<const uint8_t> src) {
   std::lock_guard lock(m_exchange);
+  m_lastReplyRefused = false;
   const size_t total = size_t(pageCount) * kPageSize;
   if (src.size() < total) return -1;  // never read past the caller's buffer
   m_bAbort = false;

@@ -120,6 +120,16 @@ class CHidCmd {
   // True for a well-formed reply with status 0; `out` receives every
   // well-formed reply, whatever its status, and is cleared otherwise.
   bool ReadResponse(HidCommandPacket* out);
+  // Whether the last reply read was well-formed but reported failure (as
+  // opposed to missing or corrupt). Read it inside the same exchange.
+  bool LastReplyRefused() const { return m_lastReplyRefused; }
+  // Whether a page write's result counts as written: the full byte count, or,
+  // with boot loaders before 1008 (which send no reply after page writes), a
+  // missing reply; never a reply that refused the write.
+  bool PageWriteTaken(int result, size_t expected, int64_t bootVersion) const {
+    return result == int(expected) ||
+           (result == -2 && !BootVersionAtLeast(bootVersion, 1008) && !m_lastReplyRefused);
+  }
   int ReadPage(uint8_t area, uint32_t page, std::span<uint8_t, kPageSize> dest);
   int WritePages(uint32_t pageCount, std::span<const uint8_t> src);
   int Finish();
@@ -141,6 +151,7 @@ class CHidCmd {
   std::atomic<bool> m_bClosing{false};
   IHidNotify* m_pNotifySink = nullptr;
   OpenError m_lastOpenError = OpenError::None;
+  bool m_lastReplyRefused = false;
   std::recursive_mutex m_exchange;
 };
 

@@ -24,6 +24,7 @@ void CDeviceSession::Close() {
 
 void CDeviceSession::ResetRecords() {
   m_szBrand.fill(0);
+  m_bBrandComplete = false;
   m_Settings = DeviceSettings();
   m_nDeviceVersion = -1;
   m_strDateText.clear();
@@ -51,7 +52,11 @@ bool CDeviceSession::RunConnectSequence() {
   if (!BootVersionAtLeast(boot, 1011)) {
     m_nCapacity = kDefaultCapacity;
   } else {
-    m_nCapacity = uint32_t(m_hidCmd.GetCapacity());
+    // A capacity the device did not tell would end up in an area table as
+    // 4 GiB and void every later fit check: such a device is not connected.
+    const int64_t capacity = m_hidCmd.GetCapacity();
+    if (capacity <= 0) return Fail();
+    m_nCapacity = uint32_t(capacity);
   }
 
   m_bInfoValid = false;
@@ -68,11 +73,13 @@ bool CDeviceSession::RunConnectSequence() {
 
   // A short brand read is not checked: the zeroed rest takes part in the check.
   m_szBrand.fill(0);
-  m_hidCmd.ReadPage(0, m_bInfoValid ? kBrandPage : kBrandPageOld, m_szBrand);
+  m_bBrandComplete =
+      m_hidCmd.ReadPage(0, m_bInfoValid ? kBrandPage : kBrandPageOld, m_szBrand) == int(kPageSize);
 
   const BrandDecision brand = CheckDeviceBrand(m_szBrand, m_nSettingsGen, brands::kBuildBrand);
   if (brand.rewrite) {
     m_szBrand = brand.newBrand;
+    m_bBrandComplete = true;
     if (m_hidCmd.SendCommand(HID_CMD_WRITE_PAGES, kBrandPageOld, 1, 0, 0, 0))
       m_hidCmd.WritePages(1, m_szBrand);
   }

@@ -51,6 +51,9 @@ class CDeviceSession : public DeviceRecords, public IHidNotify {
   int32_t m_nDeviceVersion = -1;
   std::string m_strDateText;
   bool m_bConnected = false;
+  // All 256 bytes of the brand page arrived (or the brand check filled it in):
+  // only then may planning write it back to the device.
+  bool m_bBrandComplete = false;
   JobProgress m_progress;
 
   // Receives every notice too (e.g. a front end's own display), after counting.

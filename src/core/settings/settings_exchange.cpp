@@ -52,7 +52,9 @@ void DetectSettingsGeneration(DeviceRecords& records) {
 std::string CheckConfigAllowed(bool deviceOpen, const DeviceRecords& records) {
   if (!deviceOpen) return kTextNotConnected;
   if (records.m_nSettingsGen <= 0) return kTextNotInitialised;
-  if (records.m_nSettingsFormat > 100) return kTextToolTooOld;
+  // Compared as the unsigned word it is on the page: a huge format is newer
+  // than this tool, not negative.
+  if (uint32_t(records.m_nSettingsFormat) > 100) return kTextToolTooOld;
   return {};
 }
 
@@ -101,10 +103,7 @@ ConfigWriteResult WriteSettings(CHidCmd& link, DeviceRecords& records, DeviceSet
   auto lock = link.LockExchange();
   bool written = false;
   if (link.SendCommand(HID_CMD_WRITE_PAGES, kSettingsPage, 1, 0, 0, 0)) {
-    const int r = link.WritePages(1, edited.Raw());
-    // Boot loaders before 1008 send no valid reply after a page write.
-    written = r == int(kPageSize) ||
-              (r == -2 && !BootVersionAtLeast(records.m_nBootVersion, 1008));
+    written = link.PageWriteTaken(link.WritePages(1, edited.Raw()), kPageSize, records.m_nBootVersion);
   }
   const bool finished = link.Finish() == 1;
   if (written) records.m_Settings = edited;

@@ -1,5 +1,7 @@
 #include "core/update/area_plan.h"
 
+#include <algorithm>
+
 namespace orvane {
 
 namespace {
@@ -27,12 +29,16 @@ constexpr AreaRef kArea5{&InfoPage::Area5Start, &InfoPage::SetArea5Start, &InfoP
 
 // Reserved area at 0x19000, then the areas of sections 3, 2, 4 and 5 one after
 // the other. Returns the end, which may not fit in 32 bits; the caller checks
-// it against the capacity before anything is written.
+// it against the capacity before anything is written. The reserved size is
+// taken up to whole sectors: sections are written to whole pages from their
+// area's start, and the reserved area is erased by sectors, so an odd size
+// would put every area where no data lands.
 uint64_t FreshLayout(InfoPage& page, uint32_t R, uint64_t L3, uint64_t L2, uint64_t L4, uint64_t L5) {
+  const uint64_t reserved = RoundToSector(R);
   uint64_t at = kFreshLayoutStart;
   page.SetReservedStart(uint32_t(at));
-  page.SetReservedLength(R);
-  at += R;
+  page.SetReservedLength(uint32_t(std::min<uint64_t>(reserved, 0xFFFFF000u)));
+  at += reserved;
   const std::pair<AreaRef, uint64_t> areas[] = {{kArea3, L3}, {kArea2, L2}, {kArea4, L4}, {kArea5, L5}};
   for (const auto& [area, length] : areas) {
     (page.*area.setStart)(uint32_t(at));
@@ -53,6 +59,11 @@ AreaTargets FixedTargets() {
 
 bool Ask(const PlanInputs& in, const char* text) { return in.questions && in.questions->AskYesNo(text); }
 
+bool WriteBrandPage(const PlanInputs& in, uint32_t page) {
+  // A brand page that was not read whole would overwrite the device's brand.
+  return in.brandComplete && WriteRecordPage(in.link, in.bootVersion, page, in.brandPage);
+}
+
 bool WriteInfoPage(const PlanInputs& in, InfoPage& page) {
   page.Seal();
   return WriteRecordPage(in.link, in.bootVersion, kInfoPage, page.bytes());
@@ -64,8 +75,7 @@ bool WriteRecordPage(CHidCmd& link, int64_t bootVersion, uint32_t page,
                      const std::array<uint8_t, 256>& bytes) {
   auto lock = link.LockExchange();
   if (!link.SendCommand(HID_CMD_WRITE_PAGES, page, 1, 0, 0, ByteSum(bytes))) return false;
-  const int r = link.WritePages(1, bytes);
-  return r == 256 || (!BootVersionAtLeast(bootVersion, 1008) && r == -2);
+  return link.PageWriteTaken(link.WritePages(1, bytes), bytes.size(), bootVersion);
 }
 
 int FitAreasInPlace(InfoPage& page, uint64_t L3, uint64_t L2, uint64_t L4, uint64_t L5, uint32_t R) {
@@ -120,7 +130,7 @@ int PlanDeviceAreas(const PlanInputs& in, const SectionLengths& lengths, InfoPag
       // Table withdrawn: back to the fixed layout, brand page to 0x70, info page erased.
       if (sectionMissing && !Ask(in, kQuestionDataIncomplete)) return kPlanDeclined;
       if (!fits) return kPlanTooLarge;
-      if (!WriteRecordPage(in.link, in.bootVersion, kBrandPageOld, in.brandPage)) return kPlanWriteFailed;
+      if (!WriteBrandPage(in, kBrandPageOld)) return kPlanWriteFailed;
       {
         auto lock = in.link.LockExchange();
         if (!in.link.SendCommand(HID_CMD_ERASE_SECTORS, kInfoSector, 1, 0, 0, 0) ||
@@ -144,7 +154,7 @@ int PlanDeviceAreas(const PlanInputs& in, const SectionLengths& lengths, InfoPag
     page.SetCreatedFlag(1);
     page.SetCapacity(in.capacity);
     if (FreshLayout(page, R, L3, L2, L4, L5) > page.Capacity()) return kPlanTooLarge;
-    if (!WriteRecordPage(in.link, in.bootVersion, kBrandPage, in.brandPage)) return kPlanWriteFailed;
+    if (!WriteBrandPage(in, kBrandPage)) return kPlanWriteFailed;
     if (!WriteInfoPage(in, page)) return kPlanWriteFailed;
     infoPage = page;
     targets = TableTargets(page);
@@ -152,7 +162,7 @@ int PlanDeviceAreas(const PlanInputs& in, const SectionLengths& lengths, InfoPag
   }
 
   // Table fitted, or laid out afresh.
-  if (L5 + L4 + L2 + L3 + R + kFreshLayoutStart > in.capacity) return kPlanTooLarge;
+  if (L5 + L4 + L2 + L3 + RoundToSector(R) + kFreshLayoutStart > in.capacity) return kPlanTooLarge;
   if (FitAreasInPlace(page, L3, L2, L4, L5, R) < 0) {
     if (!Ask(in, kQuestionRelayout)) return kPlanDeclined;
     if (FreshLayout(page, R, L3, L2, L4, L5) > page.Capacity()) return kPlanTooLarge;

@@ -56,6 +56,7 @@ struct PlanInputs {
   uint32_t capacity;                          // m_nCapacity
   bool infoValid;                             // m_bInfoValid
   const std::array<uint8_t, 256>& brandPage;  // m_szBrand
+  bool brandComplete;                         // all of it was read from the device
   int directoryKind;                          // m_nDirectoryKind: 1 headed, -1 plain, 0 none
   uint32_t reservedSize;                      // m_nReservedSize
   IUpdateQuestions* questions;                // null answers No

@@ -43,13 +43,10 @@ bool CUpdateJob::WriteWithRetry(uint32_t firstPage, const std::vector<uint8_t>& 
     // A closing front end gets no further attempts.
     if (attempt > 0 && m_bStopping) break;
     if (attempt > 0) m_session.m_progress.m_nBytesDone = doneBefore;
-    int r = -1;
-    {
-      auto lock = link.LockExchange();
-      if (link.SendCommand(HID_CMD_WRITE_PAGES, firstPage, pages, lengthWord, area, checksum))
-        r = link.WritePages(pages, buffer);
-    }
-    if (r == int(buffer.size()) || (!newBoot && r == -2)) return true;
+    auto lock = link.LockExchange();
+    if (link.SendCommand(HID_CMD_WRITE_PAGES, firstPage, pages, lengthWord, area, checksum) &&
+        link.PageWriteTaken(link.WritePages(pages, buffer), buffer.size(), boot))
+      return true;
   }
   return false;
 }
@@ -155,9 +152,15 @@ JobResult CUpdateJob::Send(UpdateSource& file, const UpdateFileHeader& header,
 
   InfoPage info(m_session.m_InfoPage);
   AreaTargets targets;
-  const PlanInputs in{m_session.Link(),      int64_t(m_session.m_nBootVersion), m_session.m_nCapacity,
-                      m_session.m_bInfoValid, m_session.m_szBrand,              choice.m_nDirectoryKind,
-                      choice.m_nReservedSize, &m_observer};
+  const PlanInputs in{m_session.Link(),
+                      int64_t(m_session.m_nBootVersion),
+                      m_session.m_nCapacity,
+                      m_session.m_bInfoValid,
+                      m_session.m_szBrand,
+                      m_session.m_bBrandComplete,
+                      choice.m_nDirectoryKind,
+                      choice.m_nReservedSize,
+                      &m_observer};
   const int plan = PlanDeviceAreas(
       in, {header.Section2Length, header.Section3Length, header.Section4Length, header.Section5Length},
       info, targets);
@@ -165,6 +168,15 @@ JobResult CUpdateJob::Send(UpdateSource& file, const UpdateFileHeader& header,
   if (plan == kPlanWriteFailed) return Verdict(kVerdictFailed);
   if (plan == kPlanTooLarge) return Verdict(kVerdictTooLarge);
   m_session.m_InfoPage = info.bytes();
+  // Sections go to whole pages from their target; a table (kept from the
+  // device) whose areas do not start on a page would put data where the table
+  // does not say it is.
+  const std::pair<uint32_t, uint32_t> placed[] = {{header.Section2Length, targets.section2},
+                                                  {header.Section3Length, targets.section3},
+                                                  {header.Section4Length, targets.section4},
+                                                  {header.Section5Length, targets.section5}};
+  for (const auto& [length, target] : placed)
+    if (length != 0 && target % kPageSize != 0) return Verdict(kVerdictFailed);
 
   progress.m_nBytesDone = 0;
   progress.m_nProgressTicks = 0;
@@ -206,7 +218,8 @@ JobResult CUpdateJob::Send(UpdateSource& file, const UpdateFileHeader& header,
 
   progress.m_nBytesDone = progress.m_nBytesTotal.load();
   m_observer.OnSendingDone();
-  m_session.Link().Finish();
+  // A device that does not confirm the end of the update is not reported as updated.
+  if (m_session.Link().Finish() != 1) return Verdict(kVerdictFailed);
   return Verdict(kVerdictSuccess, JobOutcome::Success);
 }
 

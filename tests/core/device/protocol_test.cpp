@@ -237,6 +237,32 @@ TEST(CHidCmd, OpenTakesTheFirstInterfaceThatOpens) {
   EXPECT_EQ(cmd.LastOpenError(), OpenError::NotFound);
 }
 
+TEST(CHidCmd, OldBootLoadersMayLeaveAPageWriteUnanswered) {
+  // Below 1008 a missing reply counts as written; a reply that refuses the
+  // write never does.
+  struct Case {
+    const char* name;
+    int64_t boot;
+    bool replies;
+    uint32_t status;
+    bool taken;
+  } cases[] = {
+      {"1007, no reply", 1007, false, 0, true},
+      {"1007, refused", 1007, true, 1, false},
+      {"1007, accepted", 1007, true, 0, true},
+      {"1008, no reply", 1008, false, 0, false},
+  };
+  std::vector<uint8_t> page(kPageSize, 0x42);
+  for (const Case& c : cases) {
+    auto* io = new FakeHidIO;
+    CHidCmd cmd{std::unique_ptr<CHidIO>(io)};
+    ASSERT_TRUE(cmd.Open(nullptr));
+    if (c.replies) io->reads.push_back({true, ReplyReport(HID_CMD_WRITE_PAGES, c.status, 0)});
+    const int r = cmd.WritePages(1, page);
+    EXPECT_EQ(cmd.PageWriteTaken(r, kPageSize, c.boot), c.taken) << c.name;
+  }
+}
+
 TEST(BootVersion, FailedQueriesCountAsNewest) {
   EXPECT_TRUE(BootVersionAtLeast(-1, 1011));
   EXPECT_TRUE(BootVersionAtLeast(-2, 1010));

@@ -199,11 +199,11 @@ TEST(ConfigExchange, Refusals) {
     p.UpdateChecksum(3);
     EXPECT_EQ(CheckConfigAllowed(true, Detect(p)), format > 100 ? "需要更新的更新工具，请重新下载！！" : "");
   }
-  // Signed comparison: a huge word reads negative and passes.
+  // A huge format word is a newer tool's page, not a negative number.
   DeviceSettings p = Gen3Page();
   p.SetWord(kFormatNumber, 0xFFFFFFFF);
   p.UpdateChecksum(3);
-  EXPECT_EQ(CheckConfigAllowed(true, Detect(p)), "");
+  EXPECT_EQ(CheckConfigAllowed(true, Detect(p)), "需要更新的更新工具，请重新下载！！");
 
   // RadarLink 0x80 asks the default-values question, 0x01 does not.
   for (uint8_t link : {uint8_t(0x80), uint8_t(0x01)}) {

@@ -53,14 +53,16 @@ TEST(FitAreasInPlace, KeepsTheLayoutWhenTheFileLeavesAnAreaOut) {
 
 TEST(FitAreasInPlace, RelaysTheTableWhenEveryAreaGetsData) {
   InfoPage p = SampleTable();
+  // A reserved size that is not whole sectors is taken up to them, so every
+  // area starts where whole pages of data land.
   EXPECT_EQ(FitAreasInPlace(p, 0x20000, 0x1000, 0x3000, 0, 0x2500), 1);
   EXPECT_EQ(p.ReservedStart(), 0x19000u);
-  EXPECT_EQ(p.ReservedLength(), 0x2500u);
-  EXPECT_EQ(p.Area3Start(), 0x1B500u);
-  EXPECT_EQ(p.Area2Start(), 0x3B500u);
-  EXPECT_EQ(p.Area4Start(), 0x3C500u);
-  EXPECT_EQ(p.Area5Start(), 0x3F500u);  // an empty area still gets a start
-  EXPECT_EQ(p.End(), 0x3F500u);
+  EXPECT_EQ(p.ReservedLength(), 0x3000u);
+  EXPECT_EQ(p.Area3Start(), 0x1C000u);
+  EXPECT_EQ(p.Area2Start(), 0x3C000u);
+  EXPECT_EQ(p.Area4Start(), 0x3D000u);
+  EXPECT_EQ(p.Area5Start(), 0x40000u);  // an empty area still gets a start
+  EXPECT_EQ(p.End(), 0x40000u);
   p = SampleTable(0x30000);
   EXPECT_EQ(FitAreasInPlace(p, 0x20000, 0x1000, 0x3000, 0, 0), -2);
 }
@@ -81,6 +83,7 @@ struct PlanRig {
   Answers answers;
   InfoPage info;
   bool infoValid = false;
+  bool brandComplete = true;
   int directoryKind = 1;
   uint32_t reserved = 0;
   int64_t boot = 1011;
@@ -99,7 +102,7 @@ struct PlanRig {
     device->WritePageDirect(0, kInfoPage, p.bytes());
   }
   int Plan(SectionLengths lengths, AreaTargets& targets) {
-    PlanInputs in{link, boot, 0x800000, infoValid, brand, directoryKind, reserved, &answers};
+    PlanInputs in{link, boot, 0x800000, infoValid, brand, brandComplete, directoryKind, reserved, &answers};
     return PlanDeviceAreas(in, lengths, info, targets);
   }
 };
@@ -136,12 +139,15 @@ TEST(PlanDeviceAreas, DeclinedOrTooLargeWritesNothing) {
       {"created, past the capacity", 1, false, true, {0x400000, 0x400000, 0x1000}, kPlanTooLarge},
       {"fitted, past the capacity", 1, true, true, {0x400000, 0x400000, 0x1000}, kPlanTooLarge},
       {"fitted, relayout declined", 1, true, false, {0x1000, 0x20000, 0}, kPlanDeclined},
+      {"created, brand page not read whole", 1, false, true, {0x1000, 0x1000, 0x1000}, kPlanWriteFailed},
+      {"withdrawn, brand page not read whole", -1, true, true, {0x1000, 0x1000, 0x1000}, kPlanWriteFailed},
   };
   for (const Case& c : cases) {
     PlanRig rig;
     if (c.table) rig.InstallTable(SampleTable());
     rig.directoryKind = c.kind;
     rig.answers.answer = c.answer;
+    rig.brandComplete = std::string(c.name).find("brand page") == std::string::npos;
     const InfoPage before = rig.info;
     const auto pagesBefore = rig.device->GetStats().pagesWritten;
     AreaTargets t;

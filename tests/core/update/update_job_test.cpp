@@ -140,6 +140,33 @@ TEST(UpdateJob, RefusedFilesLeaveTheDeviceUntouched) {
   EXPECT_EQ(rig.Run().verdict, kVerdictChooseFile);  // no file at the path
 }
 
+TEST(UpdateJob, OddReservedSizeKeepsSectionsWhereTheTableSaysTheyAre) {
+  JobRig rig(test::FactoryDevice());
+  ASSERT_TRUE(rig.Connect());
+  UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
+  spec.blocks[1].reservedSize = 0x2010;
+  rig.WriteFile(spec);
+  ASSERT_EQ(rig.Run().outcome, JobOutcome::Success);
+  ASSERT_TRUE(rig.Connect());
+  const InfoPage table(rig.session.m_InfoPage);
+  EXPECT_EQ(table.ReservedLength(), 0x3000u);
+  const std::pair<int, uint32_t> areas[] = {
+      {2, table.Area2Start()}, {3, table.Area3Start()}, {4, table.Area4Start()}};
+  for (const auto& [section, start] : areas) {
+    const auto& data = spec.sections[section];
+    const auto bytes = rig.device->AreaBytes(1);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), bytes.begin() + start)) << "section " << section;
+  }
+}
+
+TEST(DeviceSession, ACapacityTheDeviceDoesNotTellFailsTheConnection) {
+  JobRig rig(test::FactoryDevice());
+  ASSERT_TRUE(rig.session.Open());
+  rig.device->AddFault({sim::FaultKind::DropReply, 2});  // the capacity query
+  EXPECT_FALSE(rig.session.RunConnectSequence());
+  EXPECT_FALSE(rig.session.IsOpen());
+}
+
 TEST(UpdateJob, UnpluggedDeviceFailsTheJob) {
   JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
