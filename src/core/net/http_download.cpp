@@ -105,6 +105,13 @@ struct CHttpDownload::Job {
 
   std::atomic<bool> abort{false};
   std::atomic<bool> finished{false};
+  const std::atomic<bool>* stopFlag = nullptr;  // the owner's closing flag, polled
+
+  // Turns a raised owner flag into an abort; true when the download is to end.
+  bool Aborting() {
+    if (stopFlag && stopFlag->load()) abort = true;
+    return abort.load();
+  }
 
   // Notices go out under this lock; once muted nothing more reaches the owner.
   mutable std::mutex postLock;
@@ -166,7 +173,11 @@ struct CHttpDownload::Job {
   }
   void Pause(uint64_t milliseconds) {
     std::unique_lock<std::mutex> lock(waitLock);
-    waitCv.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return abort.load(); });
+    // In slices, so a raised owner flag ends the pause soon too.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!Aborting() && std::chrono::steady_clock::now() < until)
+      waitCv.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
+                                std::chrono::milliseconds(100), until - std::chrono::steady_clock::now()));
   }
   void MarkEnded() {
     std::lock_guard<std::mutex> lock(endLock);
@@ -343,9 +354,10 @@ CURLcode CHttpDownload::Job::Transfer() {
       result = CURLE_RECV_ERROR;
       break;
     }
-    if (abort || running == 0) break;
-    // Stop wakes the poll, so an abort is seen at once even on a silent connection.
-    if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+    if (Aborting() || running == 0) break;
+    // Stop wakes the poll, so an abort is seen at once even on a silent
+    // connection; an owner's flag is looked at every 100 ms.
+    if (curl_multi_poll(multi, nullptr, 0, stopFlag ? 100 : 1000, nullptr) != CURLM_OK) {
       result = CURLE_RECV_ERROR;
       break;
     }
@@ -548,6 +560,7 @@ std::string CHttpDownload::Start(bool synchronous) {
   job->url = parsed.url;
   job->userAgent = m_userAgent.empty() ? kDefaultUserAgent : m_userAgent;
   job->prompt = m_prompt;
+  job->stopFlag = m_stopFlag;
   job->fd = fd;
   m_job = job;
 

@@ -101,6 +101,10 @@ class CHttpDownload {
   void SetCredentialPrompt(CredentialPrompt prompt) { m_prompt = std::move(prompt); }
   // Shortens the wait of Stop (tests).
   void SetStopWait(int milliseconds) { m_stopWaitMs = milliseconds; }
+  // A flag another thread raises to end the download as Stop would, for a
+  // synchronous download run inside a job that its front end is closing.
+  // Looked at a few times a second; null: none.
+  void SetStopFlag(const std::atomic<bool>* stop) { m_stopFlag = stop; }
 
   bool IsFinished() const;
   // The completion of the last download, as posted. A synchronous Start's
@@ -120,6 +124,7 @@ class CHttpDownload {
   std::string m_userAgent;
   CredentialPrompt m_prompt;
   int m_stopWaitMs = kStopWaitMs;
+  const std::atomic<bool>* m_stopFlag = nullptr;
   std::string m_scheme, m_serverName, m_objectPath;
   int m_port = 0;
   std::shared_ptr<Job> m_job;  // the current or last download

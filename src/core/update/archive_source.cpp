@@ -10,7 +10,10 @@ ArchiveSource MakeArchiveSource(ArchiveSourceOptions options) {
     CHttpDownload own;
     CHttpDownload& download = options.download ? *options.download : own;
     ArchivePaths paths;
+    // A front end that closes ends the download too, not only the unpacking.
+    download.SetStopFlag(options.stop);
     out.verdict = DownloadArchive(download, options.downloadNotify, archiveUrl, paths);
+    download.SetStopFlag(nullptr);
     // Set as soon as planned, so the job removes the extraction folder on
     // every outcome.
     out.extractionFolder = paths.extractFolder;

@@ -47,5 +47,28 @@ TEST(OnlineJobThreads, ClosingEndsARunningArchiver) {
   EXPECT_TRUE(unchanged.Matches(*rig.device));
 }
 
+TEST(OnlineJobThreads, ClosingEndsARunningDownload) {
+  test::ScopedRuntimeDir runtime;
+  test::TestHttpServer server;  // /slow trickles for about ten seconds
+  test::JobRig rig(test::FactoryDevice());
+  ASSERT_TRUE(rig.Connect());
+  const test::ExpectedImage unchanged(*rig.device);
+  CUpdateJob job(rig.session, rig.observer);
+  job.m_strArchiveUrl = server.Url("/slow");
+  ArchiveSourceOptions options;
+  options.stop = &job.m_bStopping;
+  job.m_archiveSource = MakeArchiveSource(options);
+
+  JobResult result;
+  std::thread worker([&] { result = job.RunUpdate(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto closing = std::chrono::steady_clock::now();
+  job.m_bStopping = true;
+  worker.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(2));
+  EXPECT_EQ(result.outcome, JobOutcome::Failed);
+  EXPECT_TRUE(unchanged.Matches(*rig.device));
+}
+
 }  // namespace
 }  // namespace orvane
