@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
 
   std::string error;
   const auto bytes = BuildUpdateFile(
-      sim::SampleUpdateSpec(EightMiB(), {brands::kBuildBrand.begin(), brands::kBuildBrand.end()}), &error);
+      sim::SampleUpdateContents(EightMiB(), {brands::kBuildBrand.begin(), brands::kBuildBrand.end()}), &error);
   if (!bytes) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   std::printf("update_file_size: %.2f MiB\n", bytes->size() / 1048576.0);

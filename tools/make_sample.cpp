@@ -34,11 +34,11 @@ int main(int argc, char** argv) {
   sizes.section4 *= scale;
   sizes.section5 *= scale;
   const std::string_view brand = brands::kBuildBrand;
-  UpdateFileSpec spec = sim::SampleUpdateSpec(sizes, std::vector<uint8_t>(brand.begin(), brand.end()));
+  UpdateFileContents contents = sim::SampleUpdateContents(sizes, std::vector<uint8_t>(brand.begin(), brand.end()));
   for (int n : without)
-    if (n >= 0 && n < int(kUpdateSections) && n != 1) spec.sections[size_t(n)].clear();
+    if (n >= 0 && n < int(kUpdateSections) && n != 1) contents.sections[size_t(n)].clear();
   std::string error;
-  const auto bytes = BuildUpdateFile(spec, &error);
+  const auto bytes = BuildUpdateFile(contents, &error);
   if (!bytes) {
     std::fprintf(stderr, "make-sample: %s\n", error.c_str());
     return 1;

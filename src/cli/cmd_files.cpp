@@ -231,7 +231,7 @@ int CmdInspect(CliContext&, const Args& args) {
 }
 
 int CmdPack(CliContext&, const Args& args) {
-  UpdateFileSpec spec;
+  UpdateFileContents contents;
   std::string out;
   std::string error;
   bool brandGiven = false;
@@ -240,33 +240,33 @@ int CmdPack(CliContext&, const Args& args) {
     if (TakeOption(args, i, "-o", v) || TakeOption(args, i, "--output", v)) {
       out = v;
     } else if (TakeOption(args, i, "--form", v)) {
-      if (v == "520") spec.form = TrailerForm::Form520;
-      else if (v == "320") spec.form = TrailerForm::Form320;
-      else if (v == "304") spec.form = TrailerForm::Form304;
+      if (v == "520") contents.form = TrailerForm::Form520;
+      else if (v == "320") contents.form = TrailerForm::Form320;
+      else if (v == "304") contents.form = TrailerForm::Form304;
       else return UsageError("--form must be 520, 320 or 304");
     } else if (TakeOption(args, i, "--version", v)) {
-      if (!ParseNumber(v, spec.version)) return UsageError("--version needs a number");
+      if (!ParseNumber(v, contents.version)) return UsageError("--version needs a number");
     } else if (TakeOption(args, i, "--brand", v)) {
       const auto gbk = Utf8ToGbk(v);
       if (!gbk) return UsageError("--brand: the text cannot be written in GBK");
-      spec.brand.assign(gbk->begin(), gbk->end());
+      contents.brand.assign(gbk->begin(), gbk->end());
       brandGiven = true;
     } else if (TakeOption(args, i, "--brand-id", v)) {
       uint32_t id = 0;
       if (!ParseNumber(v, id) || brands::BrandById(int(id)) == brands::kUnbranded)
         return UsageError("--brand-id must name a brand of the brand table");
       const std::string_view b = brands::BrandById(int(id));
-      spec.brand.assign(b.begin(), b.end());
+      contents.brand.assign(b.begin(), b.end());
       brandGiven = true;
     } else if (TakeOption(args, i, "--section", v)) {
       const size_t eq = v.find('=');
       uint32_t n = 0;
       if (eq == std::string::npos || !ParseNumber(v.substr(0, eq), n) || n >= kUpdateSections)
         return UsageError("--section needs N=FILE with N from 0 to 5");
-      if (!ReadWholeFile(v.substr(eq + 1), spec.sections[n], error)) return Failure(error);
+      if (!ReadWholeFile(v.substr(eq + 1), contents.sections[n], error)) return Failure(error);
     } else if (TakeOption(args, i, "--directory", v)) {
-      if (v == "headed") spec.directoryKind = kDirectoryHeaded;
-      else if (v == "plain") spec.directoryKind = kDirectoryPlain;
+      if (v == "headed") contents.directoryKind = kDirectoryHeaded;
+      else if (v == "plain") contents.directoryKind = kDirectoryPlain;
       else return UsageError("--directory must be headed or plain");
     } else if (TakeOption(args, i, "--entry", v)) {
       // KEY=FILE[,RESERVED]
@@ -284,26 +284,26 @@ int CmdPack(CliContext&, const Args& args) {
         file.resize(comma);
       }
       if (!ReadWholeFile(file, b.data, error)) return Failure(error);
-      spec.blocks.push_back(std::move(b));
+      contents.blocks.push_back(std::move(b));
     } else {
       return UsageError("pack: unexpected argument " + args[i]);
     }
   }
   if (out.empty()) return UsageError("pack needs -o FILE");
   if (!brandGiven) {
-    if (!brands::IsUnbrandedBuild()) spec.brand.assign(brands::kBuildBrand.begin(), brands::kBuildBrand.end());
+    if (!brands::IsUnbrandedBuild()) contents.brand.assign(brands::kBuildBrand.begin(), brands::kBuildBrand.end());
   }
-  if (!spec.blocks.empty() && spec.directoryKind == kDirectoryNone)
+  if (!contents.blocks.empty() && contents.directoryKind == kDirectoryNone)
     return UsageError("--entry needs --directory headed or plain");
-  if (spec.directoryKind != kDirectoryNone && !spec.sections[1].empty())
+  if (contents.directoryKind != kDirectoryNone && !contents.sections[1].empty())
     return UsageError("--section 1 and --directory exclude each other");
-  const auto file = BuildUpdateFile(spec, &error);
+  const auto file = BuildUpdateFile(contents, &error);
   if (!file) return UsageError(error);
   std::ofstream o(out, std::ios::binary | std::ios::trunc);
   o.write(reinterpret_cast<const char*>(file->data()), std::streamsize(file->size()));
   o.close();
   if (!o) return Failure("cannot write " + out);
-  std::cout << "wrote " << out << " (" << file->size() << " bytes, trailer " << int(spec.form) << ")\n";
+  std::cout << "wrote " << out << " (" << file->size() << " bytes, trailer " << int(contents.form) << ")\n";
   return kExitOk;
 }
 

@@ -14,21 +14,21 @@ std::vector<uint8_t> SamplePattern(uint32_t length, uint8_t seed) {
   return v;
 }
 
-UpdateFileSpec SampleUpdateSpec(const SampleSizes& sizes, const std::vector<uint8_t>& brand) {
-  UpdateFileSpec spec;
-  spec.form = TrailerForm::Form520;
-  spec.version = 3;
-  spec.brand = brand;
-  spec.sections[0] = SamplePattern(sizes.section0, 0);
-  spec.sections[2] = SamplePattern(sizes.section2, 2);
-  spec.sections[3] = SamplePattern(sizes.section3, 3);
-  spec.sections[4] = SamplePattern(sizes.section4, 4);
-  if (spec.sections[4].size() >= 4) StoreLE32At(spec.sections[4].data(), kSampleDateStamp);
-  spec.sections[5] = SamplePattern(sizes.section5, 5);
-  spec.directoryKind = kDirectoryHeaded;
-  spec.blocks.push_back({0x204F5658 /* "XVO " */, SamplePattern(sizes.otherBlock, 11), 0x1000});
-  spec.blocks.push_back({kSampleModelKey, SamplePattern(sizes.block, 1), sizes.reserved});
-  return spec;
+UpdateFileContents SampleUpdateContents(const SampleSizes& sizes, const std::vector<uint8_t>& brand) {
+  UpdateFileContents contents;
+  contents.form = TrailerForm::Form520;
+  contents.version = 3;
+  contents.brand = brand;
+  contents.sections[0] = SamplePattern(sizes.section0, 0);
+  contents.sections[2] = SamplePattern(sizes.section2, 2);
+  contents.sections[3] = SamplePattern(sizes.section3, 3);
+  contents.sections[4] = SamplePattern(sizes.section4, 4);
+  if (contents.sections[4].size() >= 4) StoreLE32At(contents.sections[4].data(), kSampleDateStamp);
+  contents.sections[5] = SamplePattern(sizes.section5, 5);
+  contents.directoryKind = kDirectoryHeaded;
+  contents.blocks.push_back({0x204F5658 /* "XVO " */, SamplePattern(sizes.otherBlock, 11), 0x1000});
+  contents.blocks.push_back({kSampleModelKey, SamplePattern(sizes.block, 1), sizes.reserved});
+  return contents;
 }
 
 }  // namespace orvane::sim

@@ -24,8 +24,8 @@ struct SampleSizes {
   uint32_t section5 = 4 * 1024;
 };
 
-// The spec of a sample file; `brand` is the file's brand text (GBK bytes).
-UpdateFileSpec SampleUpdateSpec(const SampleSizes& sizes, const std::vector<uint8_t>& brand);
+// The contents of a sample file; `brand` is the file's brand text (GBK bytes).
+UpdateFileContents SampleUpdateContents(const SampleSizes& sizes, const std::vector<uint8_t>& brand);
 
 // A pattern no two sections share, so a section written to the wrong place shows.
 std::vector<uint8_t> SamplePattern(uint32_t length, uint8_t seed);

@@ -48,13 +48,13 @@ class ExpectedImage {
     Put(1, kAnnouncePage * 256, page);
     Put(1, kDeviceBlockPage * 256, block);
   }
-  // Sections 0 and 2 to 5 of `spec` at the given addresses.
-  void PutSections(const UpdateFileSpec& spec, uint32_t s2, uint32_t s3, uint32_t s4, uint32_t s5) {
-    if (!spec.sections[0].empty()) Put(0, 0, spec.sections[0]);
-    if (!spec.sections[2].empty()) Put(1, s2, spec.sections[2]);
-    if (!spec.sections[3].empty()) Put(1, s3, spec.sections[3]);
-    if (!spec.sections[4].empty()) Put(1, s4, spec.sections[4]);
-    if (!spec.sections[5].empty()) Put(0, s5, spec.sections[5]);
+  // Sections 0 and 2 to 5 of `contents` at the given addresses.
+  void PutSections(const UpdateFileContents& contents, uint32_t s2, uint32_t s3, uint32_t s4, uint32_t s5) {
+    if (!contents.sections[0].empty()) Put(0, 0, contents.sections[0]);
+    if (!contents.sections[2].empty()) Put(1, s2, contents.sections[2]);
+    if (!contents.sections[3].empty()) Put(1, s3, contents.sections[3]);
+    if (!contents.sections[4].empty()) Put(1, s4, contents.sections[4]);
+    if (!contents.sections[5].empty()) Put(0, s5, contents.sections[5]);
   }
   // Compares page by page so a failure names the first page that differs.
   ::testing::AssertionResult Matches(const sim::CVirtualDevice& device) const {
@@ -114,9 +114,9 @@ struct JobRig {
     if (!session.IsOpen() && !session.Open()) return false;
     return session.RunConnectSequence();
   }
-  void WriteFile(const UpdateFileSpec& spec) {
+  void WriteFile(const UpdateFileContents& contents) {
     std::string error;
-    const auto bytes = BuildUpdateFile(spec, &error);
+    const auto bytes = BuildUpdateFile(contents, &error);
     ASSERT_TRUE(bytes) << error;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   }
@@ -163,8 +163,8 @@ inline std::vector<uint8_t> BuildBrandBytes() {
 // Small sections of every kind, a reserved area and two device blocks.
 inline sim::SampleSizes SmallSizes() { return SmallSampleSizes(); }
 
-// The area table a fresh layout gives for `spec`.
-inline InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, uint32_t reserved) {
+// The area table a fresh layout gives for `contents`.
+inline InfoPage FreshTable(const InfoPage& before, const UpdateFileContents& contents, uint32_t reserved) {
   InfoPage p = before;
   p.SetReservedStart(0x19000);
   p.SetReservedLength(Round4k(reserved));  // whole sectors
@@ -175,7 +175,7 @@ inline InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, u
       {4, {&InfoPage::SetArea4Start, &InfoPage::SetArea4Length}},
       {5, {&InfoPage::SetArea5Start, &InfoPage::SetArea5Length}}};
   for (const auto& [section, setters] : order) {
-    const uint32_t len = Round4k(spec.sections[section].size());
+    const uint32_t len = Round4k(contents.sections[section].size());
     (p.*setters.first)(at);
     (p.*setters.second)(len);
     at += len;
@@ -186,16 +186,16 @@ inline InfoPage FreshTable(const InfoPage& before, const UpdateFileSpec& spec, u
 }
 
 // What a connected factory device holds after a complete update with the
-// small sample `spec`: the table relaid afresh, the T3K block, the reserved
+// small sample `contents`: the table relaid afresh, the T3K block, the reserved
 // area erased, every section in its area.
-inline ExpectedImage FactoryImageAfter(JobRig& rig, const UpdateFileSpec& spec) {
-  const InfoPage table = FreshTable(InfoPage(rig.session.m_InfoPage), spec, SmallSizes().reserved);
+inline ExpectedImage FactoryImageAfter(JobRig& rig, const UpdateFileContents& contents) {
+  const InfoPage table = FreshTable(InfoPage(rig.session.m_InfoPage), contents, SmallSizes().reserved);
   ExpectedImage expected(*rig.device);
   expected.Put(0, kInfoPage * 256, {table.bytes().begin(), table.bytes().end()});
-  expected.Put(0, 0, spec.sections[0]);
-  expected.PutDeviceBlock(spec.blocks[1].data);  // the T3K block
+  expected.Put(0, 0, contents.sections[0]);
+  expected.PutDeviceBlock(contents.blocks[1].data);  // the T3K block
   expected.Erase(0, 0x19, 2);                     // the reserved area
-  expected.PutSections(spec, table.Area2Start(), table.Area3Start(), table.Area4Start(), table.Area5Start());
+  expected.PutSections(contents, table.Area2Start(), table.Area3Start(), table.Area4Start(), table.Area5Start());
   return expected;
 }
 

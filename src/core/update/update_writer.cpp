@@ -61,23 +61,23 @@ std::vector<uint8_t> BuildDeviceDirectory(int32_t kind, const std::vector<Direct
   return out;
 }
 
-std::optional<std::vector<uint8_t>> BuildUpdateFile(const UpdateFileSpec& spec, std::string* error) {
+std::optional<std::vector<uint8_t>> BuildUpdateFile(const UpdateFileContents& contents, std::string* error) {
   auto fail = [&](const char* why) -> std::optional<std::vector<uint8_t>> {
     if (error) *error = why;
     return std::nullopt;
   };
-  if (spec.brand.size() > 256) return fail("the brand text is longer than 256 bytes");
-  if (spec.form != TrailerForm::Form520 && !spec.sections[5].empty())
+  if (contents.brand.size() > 256) return fail("the brand text is longer than 256 bytes");
+  if (contents.form != TrailerForm::Form520 && !contents.sections[5].empty())
     return fail("the 320- and 304-byte trailers have no section 5");
-  if (spec.form == TrailerForm::None) return fail("no trailer form");
+  if (contents.form == TrailerForm::None) return fail("no trailer form");
 
-  std::array<std::vector<uint8_t>, kUpdateSections> sections = spec.sections;
-  if (spec.directoryKind != kDirectoryNone)
-    sections[1] = BuildDeviceDirectory(spec.directoryKind, spec.blocks);
+  std::array<std::vector<uint8_t>, kUpdateSections> sections = contents.sections;
+  if (contents.directoryKind != kDirectoryNone)
+    sections[1] = BuildDeviceDirectory(contents.directoryKind, contents.blocks);
 
   UpdateFileHeader h;
-  h.Version = spec.version;
-  std::copy(spec.brand.begin(), spec.brand.end(), h.Brand.begin());
+  h.Version = contents.version;
+  std::copy(contents.brand.begin(), contents.brand.end(), h.Brand.begin());
   std::vector<uint8_t> file;
   for (size_t i = 0; i < kUpdateSections; ++i) {
     if (sections[i].empty()) continue;
@@ -87,7 +87,7 @@ std::optional<std::vector<uint8_t>> BuildUpdateFile(const UpdateFileSpec& spec, 
     file.insert(file.end(), sections[i].begin(), sections[i].end());
   }
 
-  switch (spec.form) {
+  switch (contents.form) {
     case TrailerForm::Form520: {
       h.Seal();
       UpdateFileHeader::Bytes b = h.Store();

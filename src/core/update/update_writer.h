@@ -19,7 +19,7 @@ struct DirectoryBlock {
   uint32_t reservedSize = 0;  // written in the headed form only
 };
 
-struct UpdateFileSpec {
+struct UpdateFileContents {
   TrailerForm form = TrailerForm::Form520;
   uint32_t version = 3;                  // 520-byte form only
   std::vector<uint8_t> brand;            // GBK bytes, at most 256
@@ -34,8 +34,8 @@ struct UpdateFileSpec {
 // Encodes a device directory: header or count, entries, then the blocks.
 std::vector<uint8_t> BuildDeviceDirectory(int32_t kind, const std::vector<DirectoryBlock>& blocks);
 
-// The whole file, or nullopt with `error` set when the spec cannot be encoded
+// The whole file, or nullopt with `error` set when the contents cannot be encoded
 // (brand too long, section 5 in a short form, a file past 4 GiB).
-std::optional<std::vector<uint8_t>> BuildUpdateFile(const UpdateFileSpec& spec, std::string* error);
+std::optional<std::vector<uint8_t>> BuildUpdateFile(const UpdateFileContents& contents, std::string* error);
 
 }  // namespace orvane

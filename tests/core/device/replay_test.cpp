@@ -21,8 +21,8 @@ std::string ReadAll(const std::string& path) {
 TEST(TraceReplay, AConnectionAndUpdateReplayAsTaken) {
   const std::string tracePath = ::testing::TempDir() + "orvane-replay.trace";
   test::JobRig live(test::FactoryDevice());
-  UpdateFileSpec spec = sim::SampleUpdateSpec(test::SmallSampleSizes(), test::BuildBrandBytes());
-  live.WriteFile(spec);
+  UpdateFileContents contents = sim::SampleUpdateContents(test::SmallSampleSizes(), test::BuildBrandBytes());
+  live.WriteFile(contents);
   {
     std::string error;
     auto traced = CTraceHidIO::Create(std::make_unique<sim::CVirtualHidIO>(live.device), tracePath, &error);
@@ -50,8 +50,8 @@ TEST(TraceReplay, AConnectionAndUpdateReplayAsTaken) {
   EXPECT_TRUE(replay->Exhausted());
 
   // A host that sends other data than when the trace was taken is caught.
-  spec.sections[3][100] ^= 0xFF;
-  live.WriteFile(spec);
+  contents.sections[3][100] ^= 0xFF;
+  live.WriteFile(contents);
   auto* again = new CReplayHidIO(events);
   CDeviceSession other{std::unique_ptr<CHidIO>(again)};
   ASSERT_TRUE(other.Open());

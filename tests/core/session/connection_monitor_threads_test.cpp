@@ -139,7 +139,7 @@ TEST(ConnectionMonitorThreads, RemovalAndArrivalWhileAJobRuns) {
     sizes.section4 *= 4;
     std::string error;
     const auto bytes = BuildUpdateFile(
-        sim::SampleUpdateSpec(sizes, {brands::kBuildBrand.begin(), brands::kBuildBrand.end()}), &error);
+        sim::SampleUpdateContents(sizes, {brands::kBuildBrand.begin(), brands::kBuildBrand.end()}), &error);
     ASSERT_TRUE(bytes) << error;
     std::ofstream(updateFile, std::ios::binary).write(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   }

@@ -49,14 +49,14 @@ const char* KindName(FaultKind k) {
 
 class FaultMatrix : public ::testing::TestWithParam<uint32_t> {
  protected:
-  UpdateFileSpec Spec() const {
-    return sim::SampleUpdateSpec(MatrixSizes(), {brands::kBuildBrand.begin(), brands::kBuildBrand.end()});
+  UpdateFileContents Contents() const {
+    return sim::SampleUpdateContents(MatrixSizes(), {brands::kBuildBrand.begin(), brands::kBuildBrand.end()});
   }
 
   Baseline Clean() {
     test::JobRig rig(test::FactoryDevice(GetParam()), kQuickTimeout);
     EXPECT_TRUE(rig.Connect());
-    rig.WriteFile(Spec());
+    rig.WriteFile(Contents());
     Baseline b;
     const auto before = rig.device->GetStats();
     b.firstReport = before.reports;
@@ -84,7 +84,7 @@ class FaultMatrix : public ::testing::TestWithParam<uint32_t> {
     SCOPED_TRACE(what);
     test::JobRig rig(test::FactoryDevice(GetParam()), kQuickTimeout);
     ASSERT_TRUE(rig.Connect());
-    rig.WriteFile(Spec());
+    rig.WriteFile(Contents());
     rig.device->AddFault(fault);
     const JobResult r = rig.Run();
     if (r.outcome == JobOutcome::Success)

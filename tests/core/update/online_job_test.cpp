@@ -23,9 +23,9 @@ class OnlineJobTest : public ::testing::Test {
     ASSERT_FALSE(m_scratch.empty());
     m_work = m_scratch + "/orvane/pkg";
     ASSERT_TRUE(m_rig.Connect());
-    m_spec = sim::SampleUpdateSpec(test::SmallSizes(), test::BuildBrandBytes());
+    m_contents = sim::SampleUpdateContents(test::SmallSizes(), test::BuildBrandBytes());
     std::string error;
-    const auto bytes = BuildUpdateFile(m_spec, &error);
+    const auto bytes = BuildUpdateFile(m_contents, &error);
     ASSERT_TRUE(bytes) << error;
     m_update.assign(bytes->begin(), bytes->end());
   }
@@ -54,12 +54,12 @@ class OnlineJobTest : public ::testing::Test {
   const std::string m_scratch = m_runtime.Path();
   test::TestHttpServer m_server;
   JobRig m_rig{test::FactoryDevice()};
-  UpdateFileSpec m_spec;
+  UpdateFileContents m_contents;
   std::string m_update, m_work;
 };
 
 TEST_F(OnlineJobTest, TheWholeRoadLeavesTheExpectedImage) {
-  const ExpectedImage expected = test::FactoryImageAfter(m_rig, m_spec);
+  const ExpectedImage expected = test::FactoryImageAfter(m_rig, m_contents);
   const std::string url = Serve("pkg.zip", {sim::FileItem("readme.txt", "read me"),
                                             sim::FileItem("data/Update.QZV", m_update)});
   const JobResult r = Run(url);

@@ -32,8 +32,8 @@ DeviceRecords Device(const char* model) {
   return d;
 }
 
-UpdateFileSpec BaseSpec(TrailerForm form) {
-  UpdateFileSpec s;
+UpdateFileContents BaseSpec(TrailerForm form) {
+  UpdateFileContents s;
   s.form = form;
   s.brand = {'B', 'R', 'A', 'N', 'D'};
   s.sections[0] = Bytes(300, 1);
@@ -44,9 +44,9 @@ UpdateFileSpec BaseSpec(TrailerForm form) {
   return s;
 }
 
-std::vector<uint8_t> Build(const UpdateFileSpec& spec) {
+std::vector<uint8_t> Build(const UpdateFileContents& contents) {
   std::string error;
-  auto file = BuildUpdateFile(spec, &error);
+  auto file = BuildUpdateFile(contents, &error);
   EXPECT_TRUE(file) << error;
   return file.value_or(std::vector<uint8_t>{});
 }
@@ -93,10 +93,10 @@ TEST(UpdateFile, EveryFormAndDirectoryKindReadsBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.form) << " kind " << c.kind);
-    UpdateFileSpec spec = BaseSpec(c.form);
-    spec.directoryKind = c.kind;
-    spec.blocks = {{Key("XVO "), Bytes(40, 7), 0x3000}, {Key("T3K "), Bytes(700, 8), 0x5000}};
-    const auto file = Build(spec);
+    UpdateFileContents contents = BaseSpec(c.form);
+    contents.directoryKind = c.kind;
+    contents.blocks = {{Key("XVO "), Bytes(40, 7), 0x3000}, {Key("T3K "), Bytes(700, 8), 0x5000}};
+    const auto file = Build(contents);
 
     MemoryUpdateSource src(file);
     const TrailerRead trailer = ReadTrailer(src);
@@ -108,7 +108,7 @@ TEST(UpdateFile, EveryFormAndDirectoryKindReadsBack) {
     EXPECT_EQ(r.header.Version, 3u);
     EXPECT_EQ(std::string(r.header.Brand.begin(), r.header.Brand.begin() + 5), "BRAND");
     for (size_t i : {0, 2, 3, 4, 5}) {
-      const auto& want = spec.sections[i];
+      const auto& want = contents.sections[i];
       EXPECT_EQ(Slice(file, r.header.SectionOffset(i), r.header.SectionLength(i)), want) << i;
     }
     EXPECT_EQ(r.choice.m_nDirectoryKind, c.kind);
@@ -125,9 +125,9 @@ TEST(UpdateFile, EveryFormAndDirectoryKindReadsBack) {
 
 TEST(UpdateFile, VersionDecidesFor520ButNotFor320) {
   for (uint32_t version : {0u, 2u, 3u, 7u}) {
-    UpdateFileSpec spec = BaseSpec(TrailerForm::Form520);
-    spec.version = version;
-    EXPECT_EQ(ReadBack(Build(spec)).result, version >= 3 ? 0 : -1) << version;
+    UpdateFileContents contents = BaseSpec(TrailerForm::Form520);
+    contents.version = version;
+    EXPECT_EQ(ReadBack(Build(contents)).result, version >= 3 ? 0 : -1) << version;
   }
   // The 320-byte form has no version field: bytes 4..7 are ignored and it counts as 3.
   auto file = Build(BaseSpec(TrailerForm::Form320));
@@ -149,16 +149,16 @@ TEST(UpdateFile, Form320HasNoSection5WhateverItsSpareBytesHold) {
 }
 
 TEST(UpdateFile, Form304IsRecognisedOnlyWithinItsLimitsAndNeverAccepted) {
-  UpdateFileSpec spec = BaseSpec(TrailerForm::Form304);
-  spec.sections[0] = Bytes(0x8000, 1);  // at the limit
-  auto file = Build(spec);
+  UpdateFileContents contents = BaseSpec(TrailerForm::Form304);
+  contents.sections[0] = Bytes(0x8000, 1);  // at the limit
+  auto file = Build(contents);
   MemoryUpdateSource src(file);
   EXPECT_EQ(ReadTrailer(src).form, TrailerForm::Form304);
   EXPECT_EQ(ReadTrailer(src).header.Version, 1u);
   EXPECT_EQ(ReadBack(file).result, -1);
 
-  spec.sections[0] = Bytes(0x8001, 1);  // one past it: not a 304 trailer at all
-  auto over = Build(spec);
+  contents.sections[0] = Bytes(0x8001, 1);  // one past it: not a 304 trailer at all
+  auto over = Build(contents);
   MemoryUpdateSource src2(over);
   EXPECT_EQ(ReadTrailer(src2).form, TrailerForm::None);
 }
@@ -180,11 +180,11 @@ TEST(UpdateFile, DirectorySelection) {
   for (int32_t kind : {kDirectoryHeaded, kDirectoryPlain}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (kind == kDirectoryHeaded ? " (headed)" : " (plain)"));
-      UpdateFileSpec spec = BaseSpec(TrailerForm::Form520);
-      spec.directoryKind = kind;
+      UpdateFileContents contents = BaseSpec(TrailerForm::Form520);
+      contents.directoryKind = kind;
       for (size_t i = 0; i < c.keys.size(); ++i)
-        spec.blocks.push_back({Key(c.keys[i]), Bytes(10 + i, uint8_t(50 + i)), uint32_t(0x1000 * (i + 1))});
-      const auto file = Build(spec);
+        contents.blocks.push_back({Key(c.keys[i]), Bytes(10 + i, uint8_t(50 + i)), uint32_t(0x1000 * (i + 1))});
+      const auto file = Build(contents);
       const Read r = ReadBack(file, Device(c.device));
       ASSERT_EQ(r.result, 0);
       EXPECT_EQ(r.choice.m_nDirectoryKind, kind);
@@ -194,18 +194,18 @@ TEST(UpdateFile, DirectorySelection) {
         EXPECT_EQ(r.choice.m_nReservedSize, 0u);
       } else {
         const size_t b = size_t(c.expectBlock);
-        EXPECT_EQ(Slice(file, r.header.Section1Offset, r.header.Section1Length), spec.blocks[b].data);
-        EXPECT_EQ(r.choice.m_nReservedSize, kind == kDirectoryHeaded ? spec.blocks[b].reservedSize : 0u);
+        EXPECT_EQ(Slice(file, r.header.Section1Offset, r.header.Section1Length), contents.blocks[b].data);
+        EXPECT_EQ(r.choice.m_nReservedSize, kind == kDirectoryHeaded ? contents.blocks[b].reservedSize : 0u);
       }
     }
   }
 }
 
 TEST(UpdateFile, HeadedDirectoryWithBadHeaderSumReadsAsPlain) {
-  UpdateFileSpec spec = BaseSpec(TrailerForm::Form520);
-  spec.directoryKind = kDirectoryHeaded;
-  spec.blocks = {{Key("T3K "), Bytes(10, 1), 0x2000}};
-  auto file = Build(spec);
+  UpdateFileContents contents = BaseSpec(TrailerForm::Form520);
+  contents.directoryKind = kDirectoryHeaded;
+  contents.blocks = {{Key("T3K "), Bytes(10, 1), 0x2000}};
+  auto file = Build(contents);
   MemoryUpdateSource src(file);
   const uint32_t dirOffset = ReadTrailer(src).header.Section1Offset;
   file[dirOffset + 20] ^= 1;  // header byte inside the summed range
@@ -241,10 +241,10 @@ TEST(UpdateFile, DeviceKeyByGeneration) {
 }
 
 TEST(UpdateFile, DamagedFilesAreRefused) {
-  UpdateFileSpec spec = BaseSpec(TrailerForm::Form520);
-  spec.directoryKind = kDirectoryPlain;
-  spec.blocks = {{Key("T3K "), Bytes(64, 1), 0}};
-  const auto good = Build(spec);
+  UpdateFileContents contents = BaseSpec(TrailerForm::Form520);
+  contents.directoryKind = kDirectoryPlain;
+  contents.blocks = {{Key("T3K "), Bytes(64, 1), 0}};
+  const auto good = Build(contents);
   ASSERT_EQ(ReadBack(good).result, 0);
   MemoryUpdateSource src(good);
   const UpdateFileHeader h = ReadTrailer(src).header;
@@ -306,10 +306,10 @@ TEST(UpdateFile, DamagedFilesAreRefused) {
 }
 
 TEST(UpdateFile, ReadsFromAnOpenFile) {
-  UpdateFileSpec spec = BaseSpec(TrailerForm::Form320);
-  spec.directoryKind = kDirectoryHeaded;
-  spec.blocks = {{Key("T3K "), Bytes(33, 3), 0x8000}};
-  const auto bytes = Build(spec);
+  UpdateFileContents contents = BaseSpec(TrailerForm::Form320);
+  contents.directoryKind = kDirectoryHeaded;
+  contents.blocks = {{Key("T3K "), Bytes(33, 3), 0x8000}};
+  const auto bytes = Build(contents);
   std::FILE* f = std::tmpfile();
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());

@@ -19,9 +19,9 @@ std::vector<uint8_t> Brand() { return test::BuildBrandBytes(); }
 TEST(UpdateJob, RelaysTheFactoryTableAndLeavesTheExactImage) {
   JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
-  const UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
-  rig.WriteFile(spec);
-  const ExpectedImage expected = test::FactoryImageAfter(rig, spec);
+  const UpdateFileContents contents = sim::SampleUpdateContents(SmallSizes(), Brand());
+  rig.WriteFile(contents);
+  const ExpectedImage expected = test::FactoryImageAfter(rig, contents);
 
   const JobResult r = rig.Run();
   EXPECT_EQ(r.outcome, JobOutcome::Success);
@@ -41,23 +41,23 @@ TEST(UpdateJob, CreatesATableOnADeviceWithoutOne) {
   JobRig rig(test::TablelessDevice());
   ASSERT_TRUE(rig.Connect());
   ASSERT_FALSE(rig.session.m_bInfoValid);
-  const UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
-  rig.WriteFile(spec);
+  const UpdateFileContents contents = sim::SampleUpdateContents(SmallSizes(), Brand());
+  rig.WriteFile(contents);
   // Bytes outside the checksum keep what the erased page had.
   InfoPage created(rig.session.m_InfoPage);
   created.ClearBody();
   created.SetMagic(kMarkerWord);
   created.SetCreatedFlag(1);
   created.SetCapacity(0x800000);
-  created = FreshTable(created, spec, SmallSizes().reserved);
+  created = FreshTable(created, contents, SmallSizes().reserved);
 
   ExpectedImage expected(*rig.device);
   expected.Put(0, kBrandPage * 256, std::vector<uint8_t>(rig.session.m_szBrand.begin(), rig.session.m_szBrand.end()));
   expected.Put(0, kInfoPage * 256, {created.bytes().begin(), created.bytes().end()});
-  expected.Put(0, 0, spec.sections[0]);
-  expected.PutDeviceBlock(spec.blocks[1].data);
+  expected.Put(0, 0, contents.sections[0]);
+  expected.PutDeviceBlock(contents.blocks[1].data);
   expected.Erase(0, 0x19, 2);
-  expected.PutSections(spec, created.Area2Start(), created.Area3Start(), created.Area4Start(),
+  expected.PutSections(contents, created.Area2Start(), created.Area3Start(), created.Area4Start(),
                        created.Area5Start());
   EXPECT_EQ(rig.Run().outcome, JobOutcome::Success);
   EXPECT_TRUE(expected.Matches(*rig.device));
@@ -70,10 +70,10 @@ TEST(UpdateJob, PlainDirectoryUsesTheFixedLayout) {
   for (bool withTable : {false, true}) {
     JobRig rig(withTable ? test::FactoryDevice() : test::TablelessDevice());
     ASSERT_TRUE(rig.Connect());
-    UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
-    spec.directoryKind = kDirectoryPlain;
-    spec.sections[5].clear();  // the fixed layout has no section-5 area
-    rig.WriteFile(spec);
+    UpdateFileContents contents = sim::SampleUpdateContents(SmallSizes(), Brand());
+    contents.directoryKind = kDirectoryPlain;
+    contents.sections[5].clear();  // the fixed layout has no section-5 area
+    rig.WriteFile(contents);
 
     ExpectedImage expected(*rig.device);
     if (withTable) {  // withdrawn: brand page back to 0x70, the info page's sector erased
@@ -81,9 +81,9 @@ TEST(UpdateJob, PlainDirectoryUsesTheFixedLayout) {
                    std::vector<uint8_t>(rig.session.m_szBrand.begin(), rig.session.m_szBrand.end()));
       expected.Erase(0, kInfoSector, 1);
     }
-    expected.Put(0, 0, spec.sections[0]);
-    expected.PutDeviceBlock(spec.blocks[1].data);
-    expected.PutSections(spec, 0x16000, 0xDE000, 0x2DE000, 0);
+    expected.Put(0, 0, contents.sections[0]);
+    expected.PutDeviceBlock(contents.blocks[1].data);
+    expected.PutSections(contents, 0x16000, 0xDE000, 0x2DE000, 0);
     const JobResult r = rig.Run();
     EXPECT_EQ(r.outcome, JobOutcome::Success) << r.verdict;
     EXPECT_TRUE(rig.observer.asked.empty());
@@ -97,34 +97,34 @@ TEST(UpdateJob, PlainDirectoryUsesTheFixedLayout) {
 TEST(UpdateJob, RefusedFilesLeaveTheDeviceUntouched) {
   struct Case {
     const char* name;
-    std::function<void(UpdateFileSpec&)> edit;
+    std::function<void(UpdateFileContents&)> edit;
     const char* verdict;
     JobOutcome outcome;
     bool declineQuestions;
   } cases[] = {
       {"no data at all",
-       [](UpdateFileSpec& s) {
+       [](UpdateFileContents& s) {
          for (auto& sec : s.sections) sec.clear();
          s.blocks.clear();
          s.directoryKind = kDirectoryNone;
        },
        kVerdictNoData, JobOutcome::Failed, false},
-      {"section 3 past the capacity", [](UpdateFileSpec& s) { s.sections[3].assign(0x800000, 1); },
+      {"section 3 past the capacity", [](UpdateFileContents& s) { s.sections[3].assign(0x800000, 1); },
        kVerdictTooLarge, JobOutcome::Failed, false},
       {"relayout declined",
-       [](UpdateFileSpec& s) {
+       [](UpdateFileContents& s) {
          s.sections[4].clear();
          s.sections[3].assign(0x200000, 7);  // area 3 is not last and must grow
        },
        kVerdictCancelled, JobOutcome::Cancelled, true},
-      {"version 2", [](UpdateFileSpec& s) { s.version = 2; }, "更新文件格式出错！-1", JobOutcome::Failed, false},
+      {"version 2", [](UpdateFileContents& s) { s.version = 2; }, "更新文件格式出错！-1", JobOutcome::Failed, false},
   };
   for (const Case& c : cases) {
     JobRig rig(test::FactoryDevice());
     ASSERT_TRUE(rig.Connect());
-    UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
-    c.edit(spec);
-    rig.WriteFile(spec);
+    UpdateFileContents contents = sim::SampleUpdateContents(SmallSizes(), Brand());
+    c.edit(contents);
+    rig.WriteFile(contents);
     rig.observer.answer = !c.declineQuestions;
     ExpectedImage unchanged(*rig.device);
     const auto pagesBefore = rig.device->GetStats().pagesWritten;
@@ -143,9 +143,9 @@ TEST(UpdateJob, RefusedFilesLeaveTheDeviceUntouched) {
 TEST(UpdateJob, OddReservedSizeKeepsSectionsWhereTheTableSaysTheyAre) {
   JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
-  UpdateFileSpec spec = sim::SampleUpdateSpec(SmallSizes(), Brand());
-  spec.blocks[1].reservedSize = 0x2010;
-  rig.WriteFile(spec);
+  UpdateFileContents contents = sim::SampleUpdateContents(SmallSizes(), Brand());
+  contents.blocks[1].reservedSize = 0x2010;
+  rig.WriteFile(contents);
   ASSERT_EQ(rig.Run().outcome, JobOutcome::Success);
   ASSERT_TRUE(rig.Connect());
   const InfoPage table(rig.session.m_InfoPage);
@@ -153,7 +153,7 @@ TEST(UpdateJob, OddReservedSizeKeepsSectionsWhereTheTableSaysTheyAre) {
   const std::pair<int, uint32_t> areas[] = {
       {2, table.Area2Start()}, {3, table.Area3Start()}, {4, table.Area4Start()}};
   for (const auto& [section, start] : areas) {
-    const auto& data = spec.sections[section];
+    const auto& data = contents.sections[section];
     const auto bytes = rig.device->AreaBytes(1);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), bytes.begin() + start)) << "section " << section;
   }
@@ -170,7 +170,7 @@ TEST(DeviceSession, ACapacityTheDeviceDoesNotTellFailsTheConnection) {
 TEST(UpdateJob, UnpluggedDeviceFailsTheJob) {
   JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
-  rig.WriteFile(sim::SampleUpdateSpec(SmallSizes(), Brand()));
+  rig.WriteFile(sim::SampleUpdateContents(SmallSizes(), Brand()));
   rig.session.Close();
   const JobResult r = rig.Run();
   EXPECT_EQ(r.verdict, kVerdictFailed);

@@ -23,7 +23,7 @@ std::vector<uint8_t> Brand() { return {brands::kBuildBrand.begin(), brands::kBui
 TEST(UpdateJobThreads, ProgressIsReadWhileTheJobRuns) {
   test::JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
-  rig.WriteFile(sim::SampleUpdateSpec(Sizes(1), Brand()));
+  rig.WriteFile(sim::SampleUpdateContents(Sizes(1), Brand()));
   rig.device->SetLatency(std::chrono::microseconds(20));
   JobResult result;
   std::atomic<bool> done{false};
@@ -52,7 +52,7 @@ TEST(UpdateJobThreads, ProgressIsReadWhileTheJobRuns) {
 TEST(UpdateJobThreads, ClosingTheLinkMidJobFailsIt) {
   test::JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
-  rig.WriteFile(sim::SampleUpdateSpec(Sizes(4), Brand()));
+  rig.WriteFile(sim::SampleUpdateContents(Sizes(4), Brand()));
   rig.device->SetLatency(std::chrono::microseconds(50));  // ~2 s of reports in all
   JobResult result;
   std::thread worker([&] { result = rig.Run(); });
