@@ -65,12 +65,7 @@ class TerminalJob : public IUpdateJobObserver {
 
 }  // namespace
 
-std::string BrandText(const CDeviceSession& s) {
-  const auto& b = s.m_szBrand;
-  size_t n = 0;
-  while (n < b.size() && b[n] != 0) ++n;
-  return GbkToUtf8(std::string_view(reinterpret_cast<const char*>(b.data()), n));
-}
+std::string BrandText(const CDeviceSession& s) { return GbkToUtf8(s.BrandText()); }
 
 JobResult RunTerminalJob(CDeviceSession& s, const JobConfigure& configure, const TerminalJobOptions& options) {
   std::mutex out;
