@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "test_files.h"
 #include "core/device/replay_io.h"
 #include "core/device/trace_io.h"
 #include "core/session/device_session.h"
@@ -10,13 +11,6 @@
 
 namespace orvane {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(TraceReplay, AConnectionAndUpdateReplayAsTaken) {
   const std::string tracePath = ::testing::TempDir() + "orvane-replay.trace";
@@ -37,7 +31,7 @@ TEST(TraceReplay, AConnectionAndUpdateReplayAsTaken) {
 
   std::vector<TraceEvent> events;
   std::string error;
-  ASSERT_TRUE(ParseTrace(ReadAll(tracePath), events, &error)) << error;
+  ASSERT_TRUE(ParseTrace(test::ReadWholeFile(tracePath), events, &error)) << error;
   auto* replay = new CReplayHidIO(events);
   CDeviceSession session{std::unique_ptr<CHidIO>(replay)};
   ASSERT_TRUE(session.Open());

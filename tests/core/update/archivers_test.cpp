@@ -1,5 +1,6 @@
 // The archiver table, running programs without a shell, the built-in
 // extractor and its refusals, and the search across rows.
+#include "test_files.h"
 #include "core/update/archivers.h"
 
 #include <fcntl.h>
@@ -24,13 +25,6 @@ using sim::ArchiveItem;
 using sim::FileItem;
 using sim::LinkItem;
 using Status = UnpackResult::Status;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -73,7 +67,7 @@ class ArchiversTest : public ::testing::Test {
     ::close(fd);
     for (const DirEntry& e : top)
       EXPECT_TRUE(e.name == "outside" || e.name == "work" || e.name == "bin") << e.name;
-    EXPECT_EQ(ReadAll(m_root + "outside/precious"), "keep");
+    EXPECT_EQ(test::ReadWholeFile(m_root + "outside/precious"), "keep");
     const int out = ::open((m_root + "outside").c_str(), O_RDONLY | O_DIRECTORY);
     std::vector<DirEntry> inside;
     ASSERT_TRUE(ListFolderAt(out, inside));
@@ -123,9 +117,9 @@ TEST_F(ArchiversTest, ProgramsGetTheirWordsAsTheyAreAndNoInput) {
   EXPECT_EQ(exitCode, 3);
   std::string expected;
   for (const std::string& w : words) expected += w + "\n";
-  EXPECT_EQ(ReadAll(record), expected);
+  EXPECT_EQ(test::ReadWholeFile(record), expected);
   EXPECT_FALSE(Exists(m_root + "pwned"));
-  EXPECT_EQ(ReadAll(m_root + "stdin"), "");
+  EXPECT_EQ(test::ReadWholeFile(m_root + "stdin"), "");
 
   EXPECT_FALSE(RunAndWait(m_root + "bin/missing", {}, exitCode));
 
@@ -154,8 +148,8 @@ TEST_F(ArchiversTest, TheBuiltInExtractorUnpacksZipAnd7z) {
     ASSERT_EQ(r.status, Status::Found) << name << ": " << r.detail;
     EXPECT_EQ(r.updateFile, m_dest + "/data/UPDATE.QZV");
     EXPECT_EQ(r.archiver, "built-in");
-    EXPECT_EQ(ReadAll(r.updateFile), body);
-    EXPECT_EQ(ReadAll(m_dest + "/data/readme.txt"), "hello");
+    EXPECT_EQ(test::ReadWholeFile(r.updateFile), body);
+    EXPECT_EQ(test::ReadWholeFile(m_dest + "/data/readme.txt"), "hello");
   }
 }
 
@@ -168,7 +162,7 @@ TEST_F(ArchiversTest, TheBuiltInExtractorUnpacksRar) {
   const UnpackResult r = UnpackUpdateArchive(m_builtIn, archive, m_dest);
   ASSERT_EQ(r.status, Status::Found) << r.detail;
   EXPECT_EQ(r.updateFile, m_dest + "/sub/Data.qzv");
-  EXPECT_EQ(ReadAll(r.updateFile), body);
+  EXPECT_EQ(test::ReadWholeFile(r.updateFile), body);
 
   ASSERT_TRUE(sim::WriteStoredRar(archive, {FileItem("../evil.qzv", body)}, &error));
   EXPECT_EQ(UnpackUpdateArchive(m_builtIn, archive, m_dest).status, Status::NoUpdateFile);
@@ -219,7 +213,7 @@ TEST_F(ArchiversTest, HostileOrBrokenArchivesAreRefusedAndNothingLeavesTheFolder
   UnpackResult r = UnpackUpdateArchive(m_builtIn, m_root + "work/page.zip", m_dest);
   EXPECT_EQ(r.status, Status::NoUpdateFile);
   EXPECT_NE(r.detail.find("not a zip, 7z or rar archive"), std::string::npos) << r.detail;
-  const std::string whole = ReadAll(Archive("cut.zip", {FileItem("x.qzv", std::string(100000, 'z'))}));
+  const std::string whole = test::ReadWholeFile(Archive("cut.zip", {FileItem("x.qzv", std::string(100000, 'z'))}));
   std::ofstream(m_root + "work/cut.zip", std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 2);
   r = UnpackUpdateArchive(m_builtIn, m_root + "work/cut.zip", m_dest);
   EXPECT_EQ(r.status, Status::NoUpdateFile) << r.detail;
@@ -234,7 +228,7 @@ TEST_F(ArchiversTest, ARowThatLeavesNoUpdateFileHandsOverToTheNext) {
   UnpackResult r = UnpackUpdateArchive({{noop, ArgumentForm::Extract}, {"", ArgumentForm::BuiltIn}}, archive, m_dest);
   ASSERT_EQ(r.status, Status::Found) << r.detail;
   EXPECT_EQ(r.archiver, "built-in");
-  EXPECT_EQ(ReadAll(r.updateFile), "data");
+  EXPECT_EQ(test::ReadWholeFile(r.updateFile), "data");
 
   r = UnpackUpdateArchive({{writer, ArgumentForm::Extract}, {"", ArgumentForm::BuiltIn}}, archive, m_dest);
   ASSERT_EQ(r.status, Status::Found) << r.detail;
@@ -286,7 +280,7 @@ TEST_F(ArchiversTest, SevenZipUnpacksWhenInstalled) {
     const UnpackResult r = UnpackUpdateArchive(table, archive, m_dest);
     ASSERT_EQ(r.status, Status::Found) << name << ": " << r.detail;
     EXPECT_EQ(r.archiver, c.program);
-    EXPECT_EQ(ReadAll(r.updateFile), "seven");
+    EXPECT_EQ(test::ReadWholeFile(r.updateFile), "seven");
   }
   // 7-Zip tames a hostile archive its own way (names cut back into the
   // folder); whatever it keeps stays inside.
@@ -307,7 +301,7 @@ TEST_F(ArchiversTest, AnArchiveWithABadChecksumIsNeverUsed) {
   const std::string path = m_root + "work/crc.zip";
   std::string error;
   ASSERT_TRUE(sim::WriteArchive(path, {FileItem("u.qzv", content)}, &error, /*stored=*/true)) << error;
-  std::string bytes = ReadAll(path);
+  std::string bytes = test::ReadWholeFile(path);
   const size_t at = bytes.find(content);
   ASSERT_NE(at, std::string::npos);
   bytes[at + 5000] ^= 0x01;

@@ -15,6 +15,31 @@
 namespace orvane {
 namespace {
 
+// Runs an online job from `url` on a worker, closes the front end after
+// `runFor`, and says how long the job took to come back after that.
+struct ClosedJob {
+  JobResult result;
+  std::chrono::steady_clock::duration afterClosing{};
+};
+
+ClosedJob CloseDuringOnlineJob(test::JobRig& rig, const std::string& url, ArchiverTable archivers,
+                               std::chrono::milliseconds runFor) {
+  CUpdateJob job(rig.session, rig.observer);
+  job.m_strArchiveUrl = url;
+  ArchiveSourceOptions options;
+  options.archivers = std::move(archivers);
+  options.stop = &job.m_bStopping;
+  job.m_archiveSource = MakeArchiveSource(options);
+  ClosedJob closed;
+  std::thread worker([&] { closed.result = job.RunUpdate(); });
+  std::this_thread::sleep_for(runFor);
+  const auto closing = std::chrono::steady_clock::now();
+  job.m_bStopping = true;
+  worker.join();
+  closed.afterClosing = std::chrono::steady_clock::now() - closing;
+  return closed;
+}
+
 TEST(OnlineJobThreads, ClosingEndsARunningArchiver) {
   test::ScopedRuntimeDir runtime;
   test::TestHttpServer server;
@@ -28,21 +53,12 @@ TEST(OnlineJobThreads, ClosingEndsARunningArchiver) {
   test::JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
   const test::ExpectedImage unchanged(*rig.device);
-  CUpdateJob job(rig.session, rig.observer);
-  job.m_strArchiveUrl = server.Url("/text/pkg.zip");
-  ArchiveSourceOptions options;
-  options.archivers = {{hang, ArgumentForm::Extract}, {"", ArgumentForm::BuiltIn}};
-  options.stop = &job.m_bStopping;
-  job.m_archiveSource = MakeArchiveSource(options);
-
-  JobResult result;
-  std::thread worker([&] { result = job.RunUpdate(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const auto closing = std::chrono::steady_clock::now();
-  job.m_bStopping = true;
-  worker.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(5));
-  EXPECT_EQ(result.verdict, kVerdictNoUpdateFile);
+  const ClosedJob closed =
+      CloseDuringOnlineJob(rig, server.Url("/text/pkg.zip"),
+                           {{hang, ArgumentForm::Extract}, {"", ArgumentForm::BuiltIn}},
+                           std::chrono::milliseconds(300));
+  EXPECT_LT(closed.afterClosing, std::chrono::seconds(5));
+  EXPECT_EQ(closed.result.verdict, kVerdictNoUpdateFile);
   EXPECT_TRUE(rig.observer.shownFolders.empty());
   EXPECT_TRUE(unchanged.Matches(*rig.device));
 }
@@ -53,20 +69,10 @@ TEST(OnlineJobThreads, ClosingEndsARunningDownload) {
   test::JobRig rig(test::FactoryDevice());
   ASSERT_TRUE(rig.Connect());
   const test::ExpectedImage unchanged(*rig.device);
-  CUpdateJob job(rig.session, rig.observer);
-  job.m_strArchiveUrl = server.Url("/slow");
-  ArchiveSourceOptions options;
-  options.stop = &job.m_bStopping;
-  job.m_archiveSource = MakeArchiveSource(options);
-
-  JobResult result;
-  std::thread worker([&] { result = job.RunUpdate(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const auto closing = std::chrono::steady_clock::now();
-  job.m_bStopping = true;
-  worker.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(2));
-  EXPECT_EQ(result.outcome, JobOutcome::Failed);
+  const ClosedJob closed =
+      CloseDuringOnlineJob(rig, server.Url("/slow"), PlatformArchivers(), std::chrono::milliseconds(200));
+  EXPECT_LT(closed.afterClosing, std::chrono::seconds(2));
+  EXPECT_EQ(closed.result.outcome, JobOutcome::Failed);
   EXPECT_TRUE(unchanged.Matches(*rig.device));
 }
 
