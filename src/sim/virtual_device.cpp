@@ -163,7 +163,6 @@ void CVirtualDevice::HandleCommand(const Report& report) {
   std::copy_n(report.begin() + 1, bytes.size(), bytes.begin());
   const HidCommandPacket cmd = HidCommandPacket::Load(bytes);
   const uint64_t index = ++m_stats.commands;
-  m_stats.lastCode = cmd.Code;
   if (m_commandLog.size() < 4096) m_commandLog.push_back({cmd.Code, m_reportIndex});
 
   if (!cmd.IsWellFormed()) return QueueReply(cmd.Code, kStatusBadPacket, 0, index);

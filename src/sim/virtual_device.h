@@ -92,7 +92,6 @@ class CVirtualDevice {
     uint64_t sectorsErased = 0;
     uint64_t finishes = 0;
     uint64_t closes = 0;
-    uint8_t lastCode = 0;
     uint64_t reports = 0;  // reports the host tried to move, either direction
     uint64_t abandonedWrites = 0;  // page writes cut short by a new command
   };

@@ -31,9 +31,8 @@ void CDeviceSession::ResetRecords() {
   m_bConnected = false;
 }
 
-void CDeviceSession::Post(unsigned message, uint32_t wParam, int32_t lParam) {
+void CDeviceSession::Post(unsigned message, uint32_t, int32_t lParam) {
   if (message == WM_HID_WRITE_PROGRESS) m_progress.OnHidWriteProgress(lParam);
-  if (m_pExtraNotify) m_pExtraNotify->Post(message, wParam, lParam);
 }
 
 bool CDeviceSession::Fail() {

@@ -56,9 +56,6 @@ class CDeviceSession : public DeviceRecords, public IHidNotify {
   bool m_bBrandComplete = false;
   JobProgress m_progress;
 
-  // Receives every notice too (e.g. a front end's own display), after counting.
-  IHidNotify* m_pExtraNotify = nullptr;
-
  private:
   void Post(unsigned message, uint32_t wParam, int32_t lParam) override;
   bool Fail();

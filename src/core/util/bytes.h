@@ -22,25 +22,12 @@ constexpr uint32_t LoadLE32(const std::array<uint8_t, N>& b) {
 }
 
 template <size_t Off, size_t N>
-constexpr uint16_t LoadLE16(const std::array<uint8_t, N>& b) {
-  static_assert(Off + 2 <= N, "read past the end of the record");
-  return uint16_t(b[Off] | b[Off + 1] << 8);
-}
-
-template <size_t Off, size_t N>
 constexpr void StoreLE32(std::array<uint8_t, N>& b, uint32_t v) {
   static_assert(Off + 4 <= N, "write past the end of the record");
   b[Off] = uint8_t(v);
   b[Off + 1] = uint8_t(v >> 8);
   b[Off + 2] = uint8_t(v >> 16);
   b[Off + 3] = uint8_t(v >> 24);
-}
-
-template <size_t Off, size_t N>
-constexpr void StoreLE16(std::array<uint8_t, N>& b, uint16_t v) {
-  static_assert(Off + 2 <= N, "write past the end of the record");
-  b[Off] = uint8_t(v);
-  b[Off + 1] = uint8_t(v >> 8);
 }
 
 // Unchecked word load for loops that have already checked their range.
@@ -68,13 +55,6 @@ inline std::optional<uint16_t> TryLoadLE16(std::span<const uint8_t> b, size_t of
 inline bool TryStoreLE32(std::span<uint8_t> b, size_t off, uint32_t v) {
   if (off > b.size() || b.size() - off < 4) return false;
   StoreLE32At(b.data() + off, v);
-  return true;
-}
-
-inline bool TryStoreLE16(std::span<uint8_t> b, size_t off, uint16_t v) {
-  if (off > b.size() || b.size() - off < 2) return false;
-  b[off] = uint8_t(v);
-  b[off + 1] = uint8_t(v >> 8);
   return true;
 }
 
